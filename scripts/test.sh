@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the whole test suite twice: a normal build and an
+# AddressSanitizer + UndefinedBehaviorSanitizer build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+export QT_QPA_PLATFORM=offscreen
+for kind in release sanitize; do
+  ./scripts/build.sh "$kind"
+  dir=build; [ "$kind" = sanitize ] && dir=build-sanitize
+  ctest --test-dir "$dir" --output-on-failure -j2 --timeout 300
+done
