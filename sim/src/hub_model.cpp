@@ -1,0 +1,154 @@
+#include "hub_model.h"
+
+#include <charconv>
+#include <cstdio>
+#include <stdexcept>
+
+#include "state_text.h"
+
+namespace sim {
+
+namespace {
+
+using Outcome = HubModel::Outcome;
+
+const Outcome kRefused{"E00\n"};
+const Outcome kWrongPassword{"E01\n"};
+const Outcome kAccepted{"G\n"};
+
+void require(bool ok, const char* what) {
+    if (!ok) throw std::invalid_argument(std::string("HubConfig: ") + what);
+}
+
+bool hasLineEnd(const std::string& text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
+void validate(const HubConfig& c) {
+    require(c.ports >= 1 && c.ports <= 32, "ports must be 1..32");
+    require(c.productId.size() == 4, "productId must have 4 characters");
+    require(c.firmware.size() == 3, "firmware must have 3 characters");
+    require(c.uid.size() == 12, "uid must have 12 characters");
+    require(c.password.size() == 8, "password must have 8 characters");
+    require(c.description.size() <= HubModel::kMaxDescription && !hasLineEnd(c.description),
+            "description must be one line of at most 100 bytes");
+    require(c.resetSilence.count() >= 0, "resetSilence must not be negative");
+}
+
+}  // namespace
+
+HubModel::HubModel(HubConfig config) : config_(std::move(config)) {
+    validate(config_);
+    states_ = config_.states;
+    powerOnStates_ = config_.powerOnStates;
+    password_ = config_.password;
+    description_ = config_.description;
+}
+
+int HubModel::firmwareNumber(const std::string& firmware) {
+    int number = 0;
+    if (firmware.size() < 2) return 0;
+    const char* first = firmware.data() + 1;
+    auto [end, error] = std::from_chars(first, firmware.data() + firmware.size(), number);
+    return error == std::errc() && end != first ? number : 0;
+}
+
+std::string HubModel::identify() const {
+    char ports[3];
+    std::snprintf(ports, sizeof ports, "%02d", config_.ports);
+    return "TAVRIN" + config_.productId + ports + config_.firmware;
+}
+
+Outcome HubModel::handle(std::string_view line) {
+    bool extended = firmwareNumber(config_.firmware) >= 4;
+    if (line == "?Q") return {identify() + "\n"};
+    if (line == "E?Q2") {
+        if (!extended) return kRefused;
+        return {identify() + config_.uid + description_ + (config_.extendedCrLf ? "\r\n" : "\n")};
+    }
+    if (line == "GP") return {formatStates8(states_ | absentPortMask(config_.ports)) + "\n"};
+
+    static const struct {
+        std::string_view code;
+        Handler handler;
+    } commands[] = {
+        {"SP", &HubModel::setStates},          {"FP", &HubModel::setAndSave},
+        {"WP", &HubModel::saveStates},         {"CP", &HubModel::changePassword},
+        {"ESDD", &HubModel::writeDescription}, {"RD", &HubModel::restoreDefaults},
+        {"RH", &HubModel::resetHub},           {"EUFW", &HubModel::enterFirmwareUpdate},
+    };
+    for (const auto& command : commands) {
+        if (line.starts_with(command.code))
+            return (this->*command.handler)(line.substr(command.code.size()));
+    }
+    return kRefused;
+}
+
+bool HubModel::passwordOk(std::string_view args) const {
+    return args.size() >= 8 && args.substr(0, 8) == password_;
+}
+
+Outcome HubModel::storeStates(std::string_view args, bool save) {
+    if (args.size() != 16) return kRefused;
+    if (!passwordOk(args)) return kWrongPassword;
+    auto states = parseStates8(args.substr(8));
+    if (!states) return kRefused;
+    states_ = *states;
+    if (save) powerOnStates_ = *states;
+    return {"G" + formatStates8(states_) + "\n"};
+}
+
+Outcome HubModel::saveStates(std::string_view args) {
+    if (args.size() != 8 && args.size() != 16) return kRefused;
+    if (!passwordOk(args)) return kWrongPassword;
+    if (args.size() == 8) {
+        powerOnStates_ = states_;
+        return kAccepted;
+    }
+    auto states = parseStates8(args.substr(8));
+    if (!states) return kRefused;
+    powerOnStates_ = *states;
+    return kAccepted;
+}
+
+Outcome HubModel::changePassword(std::string_view args) {
+    if (args.size() != 16) return kRefused;
+    if (!passwordOk(args)) return kWrongPassword;
+    password_ = std::string(args.substr(8));
+    return kAccepted;
+}
+
+Outcome HubModel::writeDescription(std::string_view args) {
+    if (firmwareNumber(config_.firmware) < 4 || args.size() < 8) return kRefused;
+    if (!passwordOk(args)) return kWrongPassword;
+    std::string_view text = args.substr(8);
+    if (text.size() > kMaxDescription) return kRefused;
+    description_ = std::string(text);
+    return kAccepted;
+}
+
+Outcome HubModel::restoreDefaults(std::string_view args) {
+    if (args.size() != 8) return kRefused;
+    if (!passwordOk(args)) return kWrongPassword;
+    states_ = config_.states;
+    powerOnStates_ = config_.powerOnStates;
+    password_ = config_.password;
+    description_ = config_.description;
+    return kAccepted;
+}
+
+Outcome HubModel::resetHub(std::string_view args) {
+    if (args.size() != 8) return kRefused;
+    if (!passwordOk(args)) return kWrongPassword;
+    states_ = powerOnStates_;
+    return {"G\n", After::Reset};
+}
+
+Outcome HubModel::enterFirmwareUpdate(std::string_view args) {
+    if (args.size() != 8) return kRefused;
+    if (!passwordOk(args)) return kWrongPassword;
+    firmwareUpdate_ = true;
+    return {"G\n", After::FirmwareUpdate};
+}
+
+}  // namespace sim

@@ -1,0 +1,184 @@
+#include "hubsim_options.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <functional>
+
+#include "hub_model.h"
+#include "state_text.h"
+
+namespace sim {
+
+namespace {
+
+// Returns an error text, empty when the value was taken.
+using Apply = std::function<std::string(SimOptions&, const std::string&)>;
+
+struct OptionRule {
+    const char* name;
+    bool takesValue;
+    Apply apply;
+};
+
+std::optional<int> readInt(const std::string& text, int low, int high) {
+    int value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+bool isFirmware(const std::string& v) {
+    return v.size() == 3 && std::isalpha(static_cast<unsigned char>(v[0])) &&
+           std::isdigit(static_cast<unsigned char>(v[1])) &&
+           std::isdigit(static_cast<unsigned char>(v[2]));
+}
+
+bool isUid(const std::string& v) {
+    if (v.size() != 12) return false;
+    for (char c : v)
+        if (!std::isgraph(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+std::string setHubs(SimOptions& o, const std::string& v) {
+    auto n = readInt(v, 1, kMaxSimHubs);
+    if (!n) return "--hubs wants a number from 1 to 64";
+    o.hubs = *n;
+    return {};
+}
+
+std::string setPorts(SimOptions& o, const std::string& v) {
+    auto n = readInt(v, 1, 32);
+    if (!n) return "--ports wants a number from 1 to 32";
+    o.hub.ports = *n;
+    return {};
+}
+
+std::string setFirmware(SimOptions& o, const std::string& v) {
+    if (!isFirmware(v)) return "--firmware wants a letter and two digits, e.g. V04";
+    o.hub.firmware = v;
+    return {};
+}
+
+std::string setUid(SimOptions& o, const std::string& v) {
+    if (!isUid(v)) return "--uid wants 12 printable characters";
+    o.hub.uid = v;
+    return {};
+}
+
+std::string setDescription(SimOptions& o, const std::string& v) {
+    if (v.size() > HubModel::kMaxDescription || v.find_first_of("\r\n") != std::string::npos)
+        return "--description wants one line of at most 100 bytes";
+    o.hub.description = v;
+    return {};
+}
+
+std::string setPassword(SimOptions& o, const std::string& v) {
+    if (v.empty() || v.size() > 8) return "--password wants 1 to 8 characters";
+    o.hub.password = v + std::string(8 - v.size(), ' ');
+    return {};
+}
+
+std::string setStates(SimOptions& o, const std::string& v) {
+    auto states = parseStates8(v);
+    if (!states) return "--states wants 8 hexadecimal digits, ports 1-8 first";
+    o.hub.states = o.hub.powerOnStates = *states;
+    return {};
+}
+
+const std::vector<OptionRule>& optionRules() {
+    static const std::vector<OptionRule> rules = {
+        {"--hubs", true, setHubs},
+        {"--ports", true, setPorts},
+        {"--firmware", true, setFirmware},
+        {"--uid", true, setUid},
+        {"--description", true, setDescription},
+        {"--password", true, setPassword},
+        {"--states", true, setStates},
+        {"--tree", true, [](SimOptions& o, const std::string& v) {
+             o.treeDir = v;
+             return v.empty() ? std::string("--tree wants a directory") : std::string();
+         }},
+        {"--wire", false, [](SimOptions& o, const std::string&) {
+             o.hub.wireTiming = true;
+             return std::string();
+         }},
+        {"--help", false, [](SimOptions& o, const std::string&) {
+             o.help = true;
+             return std::string();
+         }},
+    };
+    return rules;
+}
+
+const OptionRule* findRule(const std::string& name) {
+    for (const auto& rule : optionRules())
+        if (name == rule.name) return &rule;
+    return nullptr;
+}
+
+}  // namespace
+
+ParsedSimOptions parseSimOptions(const std::vector<std::string>& args) {
+    SimOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const OptionRule* rule = findRule(args[i] == "-h" ? "--help" : args[i]);
+        if (rule == nullptr) return {std::nullopt, "unknown option " + args[i]};
+        std::string value;
+        if (rule->takesValue) {
+            if (i + 1 >= args.size()) return {std::nullopt, args[i] + " wants a value"};
+            value = args[++i];
+        }
+        std::string error = rule->apply(options, value);
+        if (!error.empty()) return {std::nullopt, error};
+    }
+    return {options, {}};
+}
+
+std::string uidForHub(const std::string& uid, int index, int hubs) {
+    if (hubs <= 1) return uid;
+    std::size_t width = hubs > 10 ? 2 : 1;
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%0*d", int(width), index);
+    return uid.substr(0, uid.size() - width) + digits;
+}
+
+std::vector<HubConfig> hubConfigs(const SimOptions& options) {
+    std::vector<HubConfig> configs;
+    for (int k = 0; k < options.hubs; ++k) {
+        HubConfig config = options.hub;
+        config.uid = uidForHub(options.hub.uid, k, options.hubs);
+        configs.push_back(config);
+    }
+    return configs;
+}
+
+const char* simUsage() {
+    return R"(Usage: hubsim [options]
+
+Starts virtual Managed USB Hubs on pseudo-terminals, prints each hub's device
+path on a line of its own, and serves them until SIGINT or SIGTERM.
+
+  --hubs N            number of hubs, 1 to 64 (default 1); with several hubs
+                      the last UID digit(s) become the hub's index 0, 1, ...
+  --ports N           downstream ports per hub, 1 to 32 (default 4)
+  --firmware V04      firmware version; below V04 the hub has no UID or
+                      description (default V04)
+  --uid UID           12-character UID (default 0123456789AB)
+  --description TEXT  hub description, at most 100 bytes (default Virtual Hub)
+  --password PW       1 to 8 characters, padded with spaces (default kiwi)
+  --states HEX8       initial and power-on port states as sent to the hub,
+                      ports 1-8 first (default 00000000)
+  --wire              pace replies at 9600 baud, byte by byte
+  --tree DIR          also build a device registry under DIR (DIR/sys, DIR/dev)
+                      with each hub as DIR/dev/ttyUSB<k> on an ftdi_sio
+                      adapter, print those paths instead, remove it at exit
+  -h, --help          this text
+
+Invalid options exit with status 2.
+)";
+}
+
+}  // namespace sim

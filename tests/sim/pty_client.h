@@ -1,0 +1,89 @@
+// A minimal control-port client for the tests: plain POSIX calls, every wait
+// bounded.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace simtest {
+
+using Clock = std::chrono::steady_clock;
+
+inline int millisSince(Clock::time_point start) {
+    return int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+class PtyClient {
+public:
+    // Opens `path` and sets raw 8N1 at 9600 baud, as the tools do.
+    explicit PtyClient(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+        if (fd_ < 0) throw std::runtime_error("cannot open " + path);
+        termios tio{};
+        tcgetattr(fd_, &tio);
+        cfmakeraw(&tio);
+        cfsetispeed(&tio, B9600);
+        cfsetospeed(&tio, B9600);
+        tcsetattr(fd_, TCSANOW, &tio);
+    }
+    ~PtyClient() { ::close(fd_); }
+    PtyClient(const PtyClient&) = delete;
+    PtyClient& operator=(const PtyClient&) = delete;
+
+    int fd() const { return fd_; }
+
+    void send(std::string_view bytes) {
+        if (::write(fd_, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
+            throw std::runtime_error("short write");
+    }
+
+    // Each read() result until an LF arrives or `millis` run out.
+    std::vector<std::string> readPieces(int millis) {
+        std::vector<std::string> pieces;
+        auto start = Clock::now();
+        for (int left = millis; left > 0; left = millis - millisSince(start)) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, left) <= 0 || !(p.revents & POLLIN)) break;
+            char buffer[256];
+            ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            pieces.emplace_back(buffer, std::size_t(n));
+            if (pieces.back().find('\n') != std::string::npos) break;
+        }
+        return pieces;
+    }
+
+    std::string readReply(int millis = 1000) {
+        std::string reply;
+        for (const std::string& piece : readPieces(millis)) reply += piece;
+        return reply;
+    }
+
+    std::string exchange(const std::string& line, int millis = 1000) {
+        send(line + "\r");
+        return readReply(millis);
+    }
+
+private:
+    int fd_;
+};
+
+// Polls `done` until it holds or `millis` run out.
+template <typename Predicate>
+bool eventually(Predicate done, int millis = 1000) {
+    auto start = Clock::now();
+    while (!done()) {
+        if (millisSince(start) > millis) return false;
+        ::usleep(1000);
+    }
+    return true;
+}
+
+}  // namespace simtest
