@@ -1,0 +1,25 @@
+// The console's command exchange: one open-configure-write-read-close cycle.
+#pragma once
+
+#include <string>
+
+namespace hublink {
+
+// Outcome of one console exchange. `status` is "OK" when a non-empty reply
+// arrived, otherwise "No" with an empty reply (the caller cannot tell a
+// missing reply from a port that failed to open).
+struct Exchange {
+    std::string status;
+    std::string reply;  // the reply line without its LF
+    bool ok() const { return status == "OK"; }
+};
+
+// Opens `com` and claims it (see SerialPort::openPort), configures 9600 baud
+// 8N1 raw, drops input left from earlier exchanges, writes `cmd` in one write,
+// reads the reply up to LF for at most 1.0 s in total and closes the port on
+// every path. A reply byte of 0x80 or above, a failed or partial write, or a
+// device that goes away fails the exchange ("No"). A line that arrived
+// without its LF within the second is the reply.
+Exchange sendCommand(const std::string& com, const std::string& cmd);
+
+}  // namespace hublink

@@ -1,0 +1,153 @@
+#include "hublink/cppmain.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <thread>
+
+#include "fd_wait.h"
+#include "port_claim.h"
+#include "reply_reader.h"
+#include "tty_posix.h"
+
+namespace hublink {
+
+namespace {
+
+// The windowed programs talk only at these speeds (the hub at 9600, its
+// loader at 115200). Checked here: glibc and ptys would take others.
+constexpr int kWindowSpeeds[] = {2400, 4800, 9600, 115200};
+
+constexpr auto kPollPause = std::chrono::milliseconds(25);
+
+int refuse(const char* message, int err) {
+    std::fprintf(stderr, "%s: %s\n", message, std::strerror(err));
+    return -1;
+}
+
+std::optional<tty::Parity> parityFromLetter(char letter) {
+    switch (letter) {
+        case 'N': case 'n': return tty::Parity::None;
+        case 'E': case 'e': return tty::Parity::Even;
+        case 'O': case 'o': return tty::Parity::Odd;
+        default: return std::nullopt;
+    }
+}
+
+// Checks the requested line in the order the messages are reported; returns
+// the message of the first bad value, or nullptr with `line` filled in.
+const char* checkLine(int speed, int dataBits, char parity, int stopBits, tty::RawLine& line) {
+    if (dataBits != 7 && dataBits != 8) return "Invalid number of data bits";
+    const auto p = parityFromLetter(parity);
+    if (!p) return "Invalid parity";
+    if (std::find(std::begin(kWindowSpeeds), std::end(kWindowSpeeds), speed) ==
+        std::end(kWindowSpeeds))
+        return "Unsupported baud rate";
+    if (stopBits != 1 && stopBits != 2) return "Invalid number of stop bits";
+    line.dataBits = dataBits;
+    line.parity = *p;
+    line.speed = speed;
+    line.twoStopBits = stopBits == 2;
+    return nullptr;
+}
+
+// Owns a descriptor for the length of one exchange.
+class FdGuard {
+public:
+    explicit FdGuard(int fd) : fd_(fd) {}
+    ~FdGuard() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FdGuard(const FdGuard&) = delete;
+    FdGuard& operator=(const FdGuard&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+int CPPMain::openPort(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    // Non-blocking only so that open cannot hang on modem lines; the reads
+    // rely on blocking semantics with VMIN/VTIME from here on.
+    if (fcntl(fd, F_SETFL, 0) != 0 || !claimPort(fd)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int CPPMain::Set_Opt(int fd, int speed, int dataBits, char parity, int stopBits, int readTimer) {
+    if (fd < 0) return refuse("Invalid file descriptor", EBADF);
+    if (!tty::readable(fd)) return refuse("Error getting terminal attributes", errno);
+    tty::RawLine line;
+    if (const char* bad = checkLine(speed, dataBits, parity, stopBits, line))
+        return refuse(bad, EINVAL);
+    line.readTimer = readTimer;
+    if (!tty::applyRawLine(fd, line)) return refuse("Error setting terminal attributes", errno);
+    return 0;
+}
+
+int CPPMain::UART_Send(int fd, const std::uint8_t* buf, std::size_t len) {
+    const ssize_t written = ::write(fd, buf, len);
+    if (written < 0 || static_cast<std::size_t>(written) != len) {
+        tty::discardOutput(fd);
+        return 0;
+    }
+    return static_cast<int>(written);
+}
+
+int CPPMain::UART_Recv(int fd, std::uint8_t* buf, std::size_t len, int seconds,
+                       int milliseconds) {
+    const int ready = waitReadable(fd, seconds * 1000 + milliseconds);
+    if (ready <= 0) return ready;
+    return static_cast<int>(readRetrying(fd, buf, len));
+}
+
+int CPPMain::read_with_timeout(int fd, std::uint8_t* buf, std::size_t len, double seconds) {
+    if (!(seconds > 0)) return 0;
+    const auto start = std::chrono::steady_clock::now();
+    const auto limit = std::chrono::duration<double>(seconds);
+    for (;;) {
+        const long n = ::read(fd, buf, len);
+        if (n > 0) return static_cast<int>(n);
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
+        std::this_thread::sleep_for(kPollPause);
+        if (std::chrono::steady_clock::now() - start >= limit) return 0;
+    }
+}
+
+std::string CPPMain::SendCommand(const std::string& portPath, const std::string& command,
+                                 std::uint8_t* rcvBuf, int bound, int /*rcvLen*/, int seconds,
+                                 int milliseconds) {
+    FdGuard port(openPort(portPath));
+    if (port.get() < 0) return "Open Port Error!";
+    if (Set_Opt(port.get(), 9600, 8, 'N', 1, 0) != 0) return "Set Port Option Error!";
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(command.data());
+    if (UART_Send(port.get(), bytes, command.size()) != static_cast<int>(command.size()))
+        return "Error Sending Command!";
+    const ByteSource next = [&](std::uint8_t& byte) {
+        return UART_Recv(port.get(), &byte, 1, seconds, milliseconds);
+    };
+    return receiveReplyLine(next, rcvBuf, bound);
+}
+
+std::string CPPMain_Wrapper::Send_Command_Wrapper(const std::string& port,
+                                                  const std::string& Command,
+                                                  std::uint8_t* prcv_buf, int send_buf_len,
+                                                  int receiv_buf_len, int timeout_s,
+                                                  int timeout_ms) {
+    return CPPMain().SendCommand(port, Command, prcv_buf, send_buf_len, receiv_buf_len,
+                                 timeout_s, timeout_ms);
+}
+
+}  // namespace hublink
