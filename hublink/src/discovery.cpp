@@ -1,0 +1,136 @@
+#include "hublink/discovery.h"
+
+#include <cstdlib>
+
+namespace hublink {
+
+namespace {
+
+constexpr std::string_view kExtendedIdentify = "E?Q2\r";
+constexpr std::string_view kMark = "TAVRIN";
+constexpr std::size_t kUidPos = 15;
+constexpr std::size_t kUidLen = 12;
+
+std::string upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return out;
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+bool keptBy(Frontend frontend, std::string_view path) {
+    switch (frontend) {
+        case Frontend::Console: return path.find(kUsbSerialPrefix) != std::string_view::npos;
+        case Frontend::Panel: return startsWith(path, kUsbSerialPrefix);
+        case Frontend::Desk: return true;
+    }
+    return false;
+}
+
+// The UID part of a UID name: everything after "UID", upper-cased.
+PortLookup lookupUid(std::string_view name, const DeviceRegistry& registry) {
+    std::string path = findCOMPortFromUID(upper(name.substr(3)), registry);
+    const bool found = !path.empty();
+    return {found, std::move(path)};
+}
+
+// Decimal integer with optional sign, all of `digits`; nullopt otherwise.
+// Values far outside the port range are clamped, never overflowed.
+std::optional<long> parseSignedDecimal(std::string_view digits) {
+    bool negative = false;
+    if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) {
+        negative = digits[0] == '-';
+        digits.remove_prefix(1);
+    }
+    if (digits.empty()) return std::nullopt;
+    long value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        if (value < 100000) value = value * 10 + (c - '0');
+    }
+    return negative ? -value : value;
+}
+
+}  // namespace
+
+SysfsRegistry defaultRegistry() {
+    const char* root = std::getenv("HUBLINK_REGISTRY_ROOT");
+    if (root == nullptr || *root == '\0') return SysfsRegistry();
+    const std::string dir(root);
+    return SysfsRegistry(dir + "/sys", dir + "/dev");
+}
+
+std::vector<std::string> getSerialPortList(Frontend frontend, const DeviceRegistry& registry) {
+    std::vector<std::string> kept;
+    for (std::string& path : registry.calloutDevices()) {
+        if (keptBy(frontend, path)) kept.push_back(std::move(path));
+    }
+    return kept;
+}
+
+std::vector<std::string> getSerialPortListWithComport(const std::string& comportName,
+                                                      const DeviceRegistry& registry) {
+    std::vector<std::string> kept;
+    for (std::string& path : registry.calloutDevices()) {
+        if (path.find(comportName) != std::string::npos) kept.push_back(std::move(path));
+    }
+    return kept;
+}
+
+bool validCOMPort(const std::string& comPort) {
+    if (!startsWith(comPort, "COM")) return false;
+    const std::optional<long> n = parseSignedDecimal(std::string_view(comPort).substr(3));
+    return n && *n >= 1 && *n <= 256;
+}
+
+PortLookup getCOMPort(const std::string& comName, const DeviceRegistry& registry) {
+    const std::string up = upper(comName);
+    if (startsWith(up, "TTY") || startsWith(up, "CU.")) return {true, "/dev/" + comName};
+    if (startsWith(up, "/DEV/")) return {true, comName};
+    if (startsWith(up, "UID")) return lookupUid(comName, registry);
+    if (validCOMPort(up)) return {true, up};
+    return {false, ""};
+}
+
+PortLookup Get_COM_Port(const std::string& COM_Name, const DeviceRegistry& registry) {
+    if (startsWith(COM_Name, "tty") || startsWith(COM_Name, "cu.")) return {true, "/dev/" + COM_Name};
+    if (startsWith(COM_Name, "/dev/")) return {true, COM_Name};
+    if (upper(std::string_view(COM_Name).substr(0, 3)) == "UID") return lookupUid(COM_Name, registry);
+    return {true, upper(COM_Name)};
+}
+
+std::optional<std::string> uidFromIdentify(const Exchange& exchange) {
+    const std::string& reply = exchange.reply;
+    // A marked reply cut short carries no complete UID: treat it as none
+    // rather than reading past its end.
+    if (!exchange.ok() || !startsWith(reply, kMark) || reply.size() < kUidPos + kUidLen) {
+        return std::nullopt;
+    }
+    return reply.substr(kUidPos, kUidLen);
+}
+
+std::string findCOMPortFromUID(const std::string& uid, const DeviceRegistry& registry) {
+    for (const std::string& path : getSerialPortList(Frontend::Console, registry)) {
+        const std::optional<std::string> found =
+            uidFromIdentify(sendCommand(path, std::string(kExtendedIdentify)));
+        if (found && *found == uid) return path;
+    }
+    return "";
+}
+
+std::string Find_COM_Port_From_UID(const std::string& uid, const DeviceRegistry& registry) {
+    return findCOMPortFromUID(uid, registry);
+}
+
+UidReading GetUID_M031(const std::string& com) {
+    std::optional<std::string> uid = uidFromIdentify(sendCommand(com, std::string(kExtendedIdentify)));
+    if (!uid) return {"Get UID Error", ""};
+    return {"OK", std::move(*uid)};
+}
+
+}  // namespace hublink

@@ -1,0 +1,73 @@
+// Linux serial device enumeration through sysfs, the way the common serial
+// libraries do it: a tty class entry with a `device` link is backed by
+// hardware; virtual consoles and pseudo-terminals have none.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "hublink/discovery.h"
+#include "natural_order.h"
+
+namespace hublink {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string driverName(const fs::path& entry) {
+    std::error_code ec;
+    const fs::path driver = fs::canonical(entry / "device" / "driver", ec);
+    return ec ? std::string() : driver.filename().string();
+}
+
+// The 8250 driver registers its full count of ports whether or not a UART
+// sits behind them; only a port whose type the driver recognised is real.
+bool isRealSerial8250(const std::string& devicePath) {
+    const int fd = ::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    serial_struct info{};
+    const bool real = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+    ::close(fd);
+    return real;
+}
+
+// 8250 ports hang off the platform driver "serial8250" on older kernels and
+// off the serial core's "port" driver (bus serial-base) since Linux 6.5.
+bool mayBePlaceholder(const std::string& driver) {
+    return driver == "serial8250" || driver == "port";
+}
+
+bool isSerialDevice(const fs::path& entry, const std::string& devicePath) {
+    std::error_code ec;
+    if (!fs::exists(entry / "device", ec)) return false;
+    if (mayBePlaceholder(driverName(entry))) return isRealSerial8250(devicePath);
+    return true;
+}
+
+}  // namespace
+
+SysfsRegistry::SysfsRegistry(std::string sysRoot, std::string devRoot)
+    : sysRoot_(std::move(sysRoot)), devRoot_(std::move(devRoot)) {}
+
+std::vector<std::string> SysfsRegistry::calloutDevices() const {
+    std::vector<std::string> names;
+    std::error_code ec;
+    fs::directory_iterator it(fs::path(sysRoot_) / "class" / "tty", ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (isSerialDevice(it->path(), devRoot_ + "/" + name)) names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end(), naturalLess);
+
+    std::vector<std::string> paths;
+    paths.reserve(names.size());
+    for (const std::string& name : names) paths.push_back(devRoot_ + "/" + name);
+    return paths;
+}
+
+}  // namespace hublink
