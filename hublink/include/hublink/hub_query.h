@@ -1,0 +1,48 @@
+// Asking one control port whether a hub answers there, and describing it.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace hublink {
+
+// A hub info record: field name -> text. The console record has the fields
+// "Port_Name", "PID", "nPorts", "FW_Ver", "UID", "Description", "Port_States";
+// the window record "ControlPortShort", "TavrinMark", "ControlPort",
+// "PortsperHub", "PortsperHubShort", "On", "Off", "FW", "Password", "State64",
+// "PID", and for firmware 4 and later "UID" and "Description".
+using HubInfo = std::map<std::string, std::string>;
+
+struct QueryResult {
+    std::string status;  // "OK", "Query Error!", "Query2 Error!" or "No"
+    HubInfo record;      // empty unless status is "OK"
+};
+
+// Console query over the console exchange: identify, extended identify for
+// firmware 4 and later, get port states. A reply too short for the positions
+// read, a port count that is not two decimal digits, or a port-state reply
+// that is not 8 hexadecimal digits fails the query (never a partial record).
+QueryResult queryHub(const std::string& path);
+
+// Window query over the windowed exchange: a one-element list with the
+// window record, or an empty list when the port does not answer or answers
+// with replies that cannot be read.
+std::vector<HubInfo> QueryHubs2(const std::string& comportPath);
+
+// Console hub search: queryHub on each candidate in order, keeping the hubs
+// that answered.
+std::vector<HubInfo> searchHubs(const std::vector<std::string>& candidates);
+
+// Window hub search: QueryHubs2 on each candidate in order.
+std::vector<HubInfo> searchHubsWindow(const std::vector<std::string>& candidates);
+
+// "<path>, <n> ports, On=<list>, Off=<list>, FW=<fw>[, UID=<uid>, Description=<text>]"
+// or "Invalid nPorts".
+std::string parseHubInfo(const HubInfo& record);
+
+// "<8 hex digits MSB first>,<n>,<fw>,<uid>,<description>" when a UID is
+// present, else "<8 hex><nn><fw>"; or "Invalid nPorts" / "Invalid Port States".
+std::string parseHubInfoFormatted(const HubInfo& record);
+
+}  // namespace hublink

@@ -1,0 +1,178 @@
+#include "hublink/hub_query.h"
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+#include "hublink/cppmain.h"
+#include "hublink/exchange.h"
+#include "hublink/protocol.h"
+#include "portstate/gui_state.h"
+#include "portstate/int_text.h"
+#include "portstate/port_state.h"
+
+namespace hublink {
+namespace {
+
+constexpr std::string_view kMark = "TAVRIN";
+constexpr std::size_t kIdentifyLength = 15;   // mark, product id, port count, firmware
+constexpr std::size_t kUidEnd = 27;            // UID occupies positions 15-26
+
+bool allDigits(std::string_view text) {
+    if (text.empty()) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+std::string field(const HubInfo& record, const std::string& key) {
+    auto it = record.find(key);
+    return it == record.end() ? std::string() : it->second;
+}
+
+bool isIdentifyReply(const Exchange& ex) {
+    return ex.ok() && ex.reply.rfind(kMark, 0) == 0 && ex.reply.size() >= kIdentifyLength &&
+           allDigits(std::string_view(ex.reply).substr(10, 2));
+}
+
+// Reads the buffer of a windowed exchange as text, never past its end.
+std::string bufferText(const std::vector<std::uint8_t>& buf) {
+    const char* p = reinterpret_cast<const char*>(buf.data());
+    return std::string(p, strnlen(p, buf.size()));
+}
+
+}  // namespace
+
+QueryResult queryHub(const std::string& path) {
+    Exchange identify = sendCommand(path, identifyCommand());
+    if (!isIdentifyReply(identify)) return {"Query Error!", {}};
+    const std::string& id = identify.reply;
+    HubInfo record{{"Port_Name", path},        {"PID", id.substr(6, 4)},
+                   {"nPorts", id.substr(10, 2)}, {"FW_Ver", id.substr(12, 3)},
+                   {"UID", ""},                  {"Description", ""}};
+
+    auto family = consoleFirmwareVersion(record["FW_Ver"]);
+    if (family && hasExtendedIdentify(*family)) {
+        Exchange ext = sendCommand(path, extendedIdentifyCommand());
+        if (!ext.ok() || ext.reply.rfind(kMark, 0) != 0 || ext.reply.size() < kUidEnd)
+            return {"Query2 Error!", {}};
+        record["UID"] = ext.reply.substr(kIdentifyLength, 12);
+        // The hub ends this reply with one more character before its LF.
+        if (ext.reply.size() > kUidEnd)
+            record["Description"] = ext.reply.substr(kUidEnd, ext.reply.size() - 1 - kUidEnd);
+    }
+
+    Exchange states = sendCommand(path, getPortStatesCommand());
+    if (!states.ok()) return {states.status, {}};
+    auto hubText = portstate::hubStateTextFromReply(states.reply);
+    if (!hubText) return {"No", {}};
+    record["Port_States"] = *hubText;
+    return {"OK", std::move(record)};
+}
+
+namespace {
+
+struct WindowReplies {
+    // One zero byte beyond the largest bound keeps the text terminated even
+    // when a reply fills the whole bound.
+    std::vector<std::uint8_t> buf =
+        std::vector<std::uint8_t>(std::size_t(kExtendedIdentifyLimits.bufferSize) + 1, 0);
+
+    // One windowed exchange into the shared buffer; true when it ended "OK".
+    bool exchange(const std::string& port, const std::string& cmd, const ReceiveLimits& limits) {
+        CPPMain_Wrapper bridge;
+        return bridge.Send_Command_Wrapper(port, cmd, buf.data(), limits.bound, limits.bufferSize,
+                                           limits.seconds, limits.milliseconds) == "OK";
+    }
+};
+
+std::string joined(const std::vector<std::string>& items) {
+    std::string out;
+    for (const auto& item : items) {
+        if (!out.empty()) out += ',';
+        out += item;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<HubInfo> QueryHubs2(const std::string& comportPath) {
+    WindowReplies io;
+    if (!io.exchange(comportPath, identifyCommand(), kSearchQueryLimits)) return {};
+    const std::string id = bufferText(io.buf);
+    if (id.size() < kIdentifyLength || !allDigits(id.substr(10, 2))) return {};
+    const std::string portCount = id.substr(10, 2);
+    const std::string firmware = id.substr(12, 3);
+
+    if (!io.exchange(comportPath, getPortStatesCommand(), kSearchQueryLimits)) return {};
+    const int ports = std::stoi(portCount);
+    auto gui = portstate::parsePortState(ports, bufferText(io.buf).substr(0, 8));
+    if (!gui) return {};
+
+    HubInfo record{{"ControlPortShort", comportPath}, {"TavrinMark", id.substr(0, 6)},
+                   {"ControlPort", comportPath},      {"PortsperHub", portCount},
+                   {"PortsperHubShort", std::to_string(ports)},
+                   {"On", joined(gui->on)},           {"Off", joined(gui->off)},
+                   {"FW", firmware},                  {"Password", std::string(kDefaultPassword)},
+                   {"State64", joined(gui->state64)}, {"PID", id.substr(6, 4)}};
+
+    if (hasExtendedIdentify(windowFirmwareVersion(firmware))) {
+        if (!io.exchange(comportPath, extendedIdentifyCommand(), kExtendedIdentifyLimits))
+            return {};
+        const std::string text = bufferText(io.buf);
+        if (text.size() < kUidEnd) return {};
+        record["UID"] = text.substr(kIdentifyLength, 12);
+        record["Description"] =
+            text.size() > kUidEnd ? text.substr(kUidEnd, text.size() - 1 - kUidEnd) : "";
+    }
+    return {std::move(record)};
+}
+
+std::vector<HubInfo> searchHubs(const std::vector<std::string>& candidates) {
+    std::vector<HubInfo> hubs;
+    for (const auto& path : candidates) {
+        QueryResult result = queryHub(path);
+        if (result.status == "OK") hubs.push_back(std::move(result.record));
+    }
+    return hubs;
+}
+
+std::vector<HubInfo> searchHubsWindow(const std::vector<std::string>& candidates) {
+    std::vector<HubInfo> hubs;
+    for (const auto& path : candidates)
+        for (auto& record : QueryHubs2(path)) hubs.push_back(std::move(record));
+    return hubs;
+}
+
+std::string parseHubInfo(const HubInfo& record) {
+    auto ports = portstate::parseInt64(field(record, "nPorts"), 10);
+    if (!ports) return "Invalid nPorts";
+    auto lists = portstate::parsePortStates(*ports, field(record, "Port_States"));
+    std::string line = field(record, "Port_Name") + ", " + std::to_string(*ports) +
+                       " ports, On=" + lists.on + ", Off=" + lists.off +
+                       ", FW=" + field(record, "FW_Ver");
+    const std::string uid = field(record, "UID");
+    if (!uid.empty()) line += ", UID=" + uid + ", Description=" + field(record, "Description");
+    return line;
+}
+
+std::string parseHubInfoFormatted(const HubInfo& record) {
+    auto ports = portstate::parseInt64(field(record, "nPorts"), 10);
+    if (!ports) return "Invalid nPorts";
+    const std::string states = field(record, "Port_States");
+    const auto pieces = portstate::splitComma(states, false);
+    if (pieces.size() < 4) return "Invalid Port States";
+    std::string word;
+    for (int i = 3; i >= 0; --i) word += pieces[std::size_t(i)];
+    const std::string uid = field(record, "UID");
+    if (!uid.empty())
+        return word + "," + std::to_string(*ports) + "," + field(record, "FW_Ver") + "," + uid +
+               "," + field(record, "Description");
+    char count[32];
+    std::snprintf(count, sizeof count, "%02lld", static_cast<long long>(*ports));
+    return word + count + field(record, "FW_Ver");
+}
+
+}  // namespace hublink
