@@ -1,0 +1,82 @@
+// Measures what a hubctl command costs against a virtual hub that paces its
+// replies at the real line speed, and compares it with the bare wire time of
+// the bytes exchanged. A ratio near 1.0 means the tool adds almost nothing to
+// what the serial line itself needs.
+//
+// Usage: hubctl_bench [runs]   (default 30)
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "process.h"
+#include "sim/virtual_hub.h"
+
+namespace {
+
+constexpr double kBitsPerByte = 10.0;  // start + 8 data + stop
+constexpr double kBaud = 9600.0;
+
+struct Case {
+    const char* name;
+    std::vector<std::string> args;  // after the program name; "{port}" is replaced
+};
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+std::vector<std::string> commandLine(const Case& c, const std::string& port) {
+    std::vector<std::string> argv{HUBCTL_PATH};
+    for (auto arg : c.args) {
+        auto at = arg.find("{port}");
+        if (at != std::string::npos) arg.replace(at, 6, port);
+        argv.push_back(arg);
+    }
+    return argv;
+}
+
+bool runCase(const Case& c, int runs) {
+    sim::HubConfig config;
+    config.wireTiming = true;
+    sim::VirtualHub hub(config);
+    std::vector<double> wall;
+    std::size_t bytes = 0;
+    for (int i = 0; i < runs; ++i) {
+        const std::size_t before = hub.bytesExchanged();
+        auto start = std::chrono::steady_clock::now();
+        auto result = testsupport::runProcess(commandLine(c, hub.path()));
+        auto stop = std::chrono::steady_clock::now();
+        if (result.exitStatus != 0) {
+            std::fprintf(stderr, "%s failed (exit %d): %s\n", c.name, result.exitStatus,
+                         result.out.c_str());
+            return false;
+        }
+        wall.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
+        bytes = hub.bytesExchanged() - before;
+    }
+    const double wire = static_cast<double>(bytes) * kBitsPerByte / kBaud * 1000.0;
+    const double med = median(wall);
+    std::printf("%-14s runs=%3d bytes=%3zu wire=%7.2f ms median=%7.2f ms ratio=%5.2f\n", c.name,
+                runs, bytes, wire, med, med / wire);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
+    const std::vector<Case> cases = {
+        {"/S 1:1", {"/S:{port}", "1:1"}},
+        {"/Q:port", {"/Q:{port}"}},
+        {"/G:port -H", {"/G:{port}", "-H"}},
+    };
+    bool ok = true;
+    for (const auto& c : cases) ok = runCase(c, runs) && ok;
+    return ok ? 0 : 1;
+}
