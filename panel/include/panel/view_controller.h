@@ -1,0 +1,96 @@
+// The main window: the hub table, the port switches of the selected hub, the
+// searches, and the buttons that open the protected operations.
+#pragma once
+
+#include <QWidget>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "panel/alerts.h"
+#include "panel/hub_list.h"
+#include "panel/hub_operations.h"
+#include "panel/protected_flows.h"
+#include "panel/segue_router.h"
+#include "panel/switch_board.h"
+#include "panel/window_state.h"
+
+namespace Ui {
+class ViewController;
+}
+
+namespace panel {
+
+class HubTableModel;
+
+// What the window talks to. Null members get hubpanel's own.
+struct WindowServices {
+    HubSource* source = nullptr;
+    CommandLink* link = nullptr;
+    AlertSink* alerts = nullptr;
+};
+
+class ViewController : public QWidget, private FlowHost {
+    Q_OBJECT
+public:
+    explicit ViewController(WindowServices services = {}, QWidget* parent = nullptr);
+    ~ViewController() override;
+
+    // The pause after a reset while the hub restarts (8 s).
+    void setResetWait(std::chrono::milliseconds wait) { resetWait_ = wait; }
+
+    const WindowState& state() const { return state_; }
+    SegueRouter& router() { return router_; }
+    SwitchBoard& switches() { return *board_; }
+    HubTableModel& tableModel() { return *model_; }
+
+    // Search every control port / the port typed into comportInput.
+    void AutoSearch() override;
+    void SearchByComport();
+
+    void clickButtons(QObject* sender);
+    void clickSetPortStateButtons();
+    void clickResetDefaultButtons();
+    void clickResetHubsButtons();
+    void clickEditDescription();
+    void tableViewSelectionDidChange();
+
+    void setButtonlist(const std::string& portsperhub, const std::string& portsOn,
+                       const std::string& portsOff);
+
+private:
+    void connectActions();
+    void search(const std::function<std::vector<std::string>()>& candidates);
+    void showHubs();
+    void selectRowAndRunStep(int row);
+    void prepare(SceneDialog* destination);
+    void setStatus(const QString& text);
+    void setActionsEnabled(bool enabled);
+
+    // FlowHost
+    void performSegue(const std::string& name) override;
+    void alert(const QString& title, const QString& text) override;
+    void reportFailure(const OpResult& result) override;
+    void waitForHubRestart() override;
+    void refreshAfterChange(PasswordAfter after, const std::string& entered) override;
+
+    std::unique_ptr<Ui::ViewController> ui_;
+    std::unique_ptr<HubSource> ownSource_;
+    std::unique_ptr<CommandLink> ownLink_;
+    std::unique_ptr<AlertSink> ownAlerts_;
+    HubSource* source_;
+    CommandLink* link_;
+    AlertSink* alerts_;
+
+    WindowState state_;
+    HubCommands commands_;
+    ProtectedFlows flows_;
+    SegueRouter router_;
+    std::unique_ptr<SwitchBoard> board_;
+    HubTableModel* model_ = nullptr;
+    bool selecting_ = false;
+    std::chrono::milliseconds resetWait_{8000};
+};
+
+}  // namespace panel

@@ -1,0 +1,93 @@
+#include "panel/hub_operations.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <hublink/cppmain.h>
+#include <portstate/gui_state.h>
+
+namespace panel {
+
+using hublink::Operation;
+
+LinkReply BridgeLink::exchange(const std::string& port, const std::string& command,
+                               const hublink::ReceiveLimits& limits) {
+    // One byte more than the exchange may fill, so the text always ends.
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::max(limits.bufferSize, limits.bound)) + 1, 0);
+    hublink::CPPMain_Wrapper bridge;
+    LinkReply out;
+    out.result = bridge.Send_Command_Wrapper(port, command, buffer.data(), limits.bound,
+                                             limits.bufferSize, limits.seconds, limits.milliseconds);
+    const char* text = reinterpret_cast<const char*>(buffer.data());
+    out.reply.assign(text, strnlen(text, buffer.size()));
+    return out;
+}
+
+OpResult HubCommands::run(Operation op, const std::string& command, const std::string& comport) {
+    const LinkReply reply = link_.exchange(comport, command, hublink::windowLimits(op));
+    const hublink::WindowOutcome outcome = hublink::windowOutcome(op, reply.reply);
+    OpResult result;
+    switch (outcome.replyClass) {
+        case hublink::ReplyClass::Accepted: result.text = "OK"; break;
+        case hublink::ReplyClass::PasswordRejected: result.text = "Password Err"; break;
+        case hublink::ReplyClass::Refused: result.text = outcome.text; break;
+    }
+    if (reply.result != "OK") {
+        result.detail = reply.result;
+    } else if (outcome.replyClass == hublink::ReplyClass::Refused) {
+        std::string shown = reply.reply;
+        while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
+        result.detail = "unexpected reply \"" + shown + "\"";
+    }
+    return result;
+}
+
+namespace {
+
+std::string pw8(const std::string& password) { return hublink::windowPasswordField(password); }
+
+// A selection whose State64 text did not read as 32 entries sends nothing.
+OpResult unreadableStates() { return {"State Err", "port states of the selection are unreadable"}; }
+
+}  // namespace
+
+OpResult HubCommands::Set_Port_State(int switchNumber, const std::vector<std::int64_t>& state64,
+                                     const std::string& password, const std::string& comport) {
+    const std::optional<std::string> states = portstate::switchStateText(switchNumber, state64);
+    if (!states) return unreadableStates();
+    return run(Operation::SetPortStates, hublink::setPortStatesCommand(pw8(password), *states), comport);
+}
+
+OpResult HubCommands::Save_Port_States(const std::vector<std::int64_t>& state64,
+                                       const std::string& password, const std::string& comport) {
+    const std::optional<std::string> states = portstate::state64Text(state64);
+    if (!states) return unreadableStates();
+    return run(Operation::SavePortStates, hublink::windowSavePortStatesCommand(pw8(password), *states),
+               comport);
+}
+
+OpResult HubCommands::Restore_Default(const std::string& password, const std::string& comport) {
+    return run(Operation::RestoreDefaults, hublink::restoreDefaultsCommand(pw8(password)), comport);
+}
+
+OpResult HubCommands::Reset_Hubs(const std::string& password, const std::string& comport) {
+    return run(Operation::ResetHub, hublink::resetHubCommand(pw8(password)), comport);
+}
+
+OpResult HubCommands::Edit_Description(const std::string& password, const std::string& description,
+                                       const std::string& comport) {
+    return run(Operation::WriteDescription,
+               hublink::writeDescriptionCommand(pw8(password), description), comport);
+}
+
+OpResult HubCommands::Change_Password(const std::string& oldPassword, const std::string& newPassword,
+                                      const std::string& comport) {
+    return run(Operation::ChangePassword,
+               hublink::changePasswordCommand(pw8(oldPassword), pw8(newPassword)), comport);
+}
+
+std::string failureLine(const std::string& comport, const OpResult& result) {
+    return comport + ": " + (result.detail.empty() ? result.text : result.detail);
+}
+
+}  // namespace panel

@@ -1,0 +1,40 @@
+#include "panel/hub_table_model.h"
+
+#include "panel/window_state.h"
+
+namespace panel {
+
+HubTableModel::HubTableModel(QStringList identifiers, QStringList titles, QObject* parent)
+    : QAbstractTableModel(parent), identifiers_(std::move(identifiers)), titles_(std::move(titles)) {}
+
+void HubTableModel::setHubs(const HubList& hubs) {
+    beginResetModel();
+    hubs_ = hubs;
+    endResetModel();
+}
+
+int HubTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(hubs_.size());
+}
+
+int HubTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(identifiers_.size());
+}
+
+QVariant HubTableModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) return {};
+    const hublink::HubInfo& record = hubs_[static_cast<std::size_t>(index.row())];
+    const auto it = record.find(identifiers_.at(index.column()).toStdString());
+    if (it == record.end()) return {};
+    // Line ends a reply left in a field are not part of what it says.
+    return QString::fromStdString(withoutLineEnds(it->second));
+}
+
+QVariant HubTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal) return {};
+    if (section < 0 || section >= identifiers_.size()) return {};
+    // A column without a title of its own is headed by its field name.
+    return section < titles_.size() ? titles_.at(section) : identifiers_.at(section);
+}
+
+}  // namespace panel

@@ -1,0 +1,45 @@
+#include <hublink/protocol.h>
+
+#include <map>
+
+#include "panel/dialogs.h"
+#include "panel/protected_flows.h"
+#include "ui_PasswordInput.h"
+
+namespace panel {
+
+PasswordInput::PasswordInput(SceneContext context, QWidget* parent)
+    : SceneDialog(context, parent), ui_(std::make_unique<Ui::PasswordInput>()) {
+    ui_->setupUi(this);
+    connect(ui_->confirmButton, &QPushButton::clicked, this, &PasswordInput::onButtonTap);
+    connect(ui_->cancelButton, &QPushButton::clicked, this, &PasswordInput::onCancelClick);
+}
+
+PasswordInput::~PasswordInput() = default;
+
+void PasswordInput::onButtonTap() {
+    close();
+    const std::string password = hublink::windowPasswordField(ui_->passwordZone->text().toStdString());
+    if (delegate == nullptr) return;
+    using Return = void (PasswordInputViewControllerDelegate::*)(const std::string&);
+    static const std::map<std::string, Return> kReturns = {
+        {fn::kSetPort, &PasswordInputViewControllerDelegate::onPasswordReturn},
+        {fn::kSaveSetPort, &PasswordInputViewControllerDelegate::onSetStateReturn},
+        {fn::kResetDefault, &PasswordInputViewControllerDelegate::onResetDefaultReturn},
+        {fn::kResetHubs, &PasswordInputViewControllerDelegate::onResetHubsReturn},
+        {fn::kEditDescription, &PasswordInputViewControllerDelegate::onEditDescriptionReturn},
+        {fn::kUpdateFirmware, &PasswordInputViewControllerDelegate::onUpdateReturn},
+    };
+    const auto it = kReturns.find(selectFunction);
+    if (it != kReturns.end()) (delegate->*(it->second))(password);
+}
+
+void PasswordInput::onCancelClick() {
+    close();
+    // An interrupted firmware update leaves the hub list stale.
+    if (delegate != nullptr && selectFunction == fn::kUpdateFirmware) delegate->AutoSearch();
+}
+
+void PasswordInput::dismiss() { close(); }
+
+}  // namespace panel

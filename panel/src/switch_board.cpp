@@ -1,0 +1,73 @@
+#include "panel/switch_board.h"
+
+#include <QPushButton>
+#include <algorithm>
+#include <charconv>
+#include <sstream>
+
+namespace panel {
+
+namespace {
+
+// A non-negative decimal number, or none.
+std::optional<int> decimal(const std::string& text) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end || value < 0) return std::nullopt;
+    return value;
+}
+
+constexpr int kPortSwitches = 16;
+
+}  // namespace
+
+SwitchBoard::SwitchBoard(std::vector<QPushButton*> switchButtons, std::vector<QWidget*> actionButtons)
+    : switchButtons_(std::move(switchButtons)), actionButtons_(std::move(actionButtons)) {}
+
+void SwitchBoard::disableAll() {
+    for (QPushButton* button : switchButtons_) button->setEnabled(false);
+}
+
+int SwitchBoard::setButtonlist(const std::string& portsperhub, const std::string& portsOn,
+                               const std::string& portsOff) {
+    disableAll();
+    const int n = decimal(portsperhub).value_or(0);
+    const int shown = std::min<int>(n, static_cast<int>(switchButtons_.size()));
+    for (int i = 0; i < shown; ++i) switchButtons_[static_cast<std::size_t>(i)]->setEnabled(true);
+    if (n != 0) {
+        switchButtons_.at(kPortSwitches)->setEnabled(true);
+        switchButtons_.at(kPortSwitches + 1)->setEnabled(true);
+        for (QWidget* action : actionButtons_) action->setEnabled(true);
+    }
+    colour(portsOn, kOnColour);
+    colour(portsOff, Qt::black);
+    return n;
+}
+
+void SwitchBoard::colour(const std::string& ports, const QColor& colour) {
+    std::istringstream items(ports);
+    std::string item;
+    while (std::getline(items, item, ',')) {
+        // Only port switches take a colour: an odd number must not paint
+        // the all-on or all-off button.
+        const std::optional<int> port = decimal(item);
+        if (!port || *port < 1 || *port > kPortSwitches) continue;
+        QPushButton* button = switchButtons_.at(static_cast<std::size_t>(*port - 1));
+        QPalette palette = button->palette();
+        palette.setColor(QPalette::ButtonText, colour);
+        button->setPalette(palette);
+    }
+}
+
+std::optional<int> SwitchBoard::switchNumber(const QString& objectName) {
+    if (!objectName.startsWith(QStringLiteral("switch"))) return std::nullopt;
+    const QString rest = objectName.mid(6);
+    if (rest == QStringLiteral("On")) return -1;
+    if (rest == QStringLiteral("Off")) return 0;
+    const std::optional<int> n = decimal(rest.toStdString());
+    if (!n || *n < 1 || *n > kPortSwitches) return std::nullopt;
+    return n;
+}
+
+}  // namespace panel

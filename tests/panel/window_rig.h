@@ -1,0 +1,122 @@
+// A real main window against virtual hubs, with alerts recorded instead of
+// shown and a throw-away device registry so no host port is ever touched.
+#pragma once
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+#include <sim/fake_registry.h>
+#include <sim/virtual_hub.h>
+
+#include "panel/alerts.h"
+#include "panel/dialogs.h"
+#include "panel/hub_table_model.h"
+#include "panel/view_controller.h"
+
+struct Alert {
+    QString title;
+    QString text;
+    bool operator==(const Alert&) const = default;
+};
+
+class RecordingAlerts : public panel::AlertSink {
+public:
+    void showAlert(QWidget*, const QString& title, const QString& text) override {
+        shown.push_back({title, text});
+    }
+    std::vector<Alert> shown;
+};
+
+struct WindowRig {
+    WindowRig() : registry((scratch.path() + "/registry").toStdString()) {
+        qputenv("HUBLINK_REGISTRY_ROOT", QByteArray::fromStdString(registry.root()));
+        window = std::make_unique<panel::ViewController>(panel::WindowServices{nullptr, nullptr, &alerts});
+        window->setResetWait(std::chrono::milliseconds(20));
+        window->show();
+    }
+    ~WindowRig() {
+        window.reset();
+        qunsetenv("HUBLINK_REGISTRY_ROOT");
+    }
+
+    sim::VirtualHub& addHub(sim::HubConfig config = {}) {
+        hubs.push_back(std::make_unique<sim::VirtualHub>(std::move(config)));
+        return *hubs.back();
+    }
+    // Lists a hub in the registry as a USB serial adapter; returns its path there.
+    std::string listHub(const sim::VirtualHub& hub) {
+        return registry.add("ttyUSB" + std::to_string(listed++), hub.path());
+    }
+
+    template <class W = QPushButton>
+    W* child(const char* name) const {
+        W* w = window->findChild<W*>(QString::fromLatin1(name));
+        if (w == nullptr) qFatal("no widget %s", name);
+        return w;
+    }
+    void searchFor(const std::string& text) {
+        child<QLineEdit>("comportInput")->setText(QString::fromStdString(text));
+        child("SearchComport")->click();
+    }
+    QString status() const { return child<QLabel>("systemMsg")->text(); }
+    QString cell(int row, const char* field) const {
+        panel::HubTableModel& model = window->tableModel();
+        const int column = model.identifiers().indexOf(QString::fromLatin1(field));
+        return model.data(model.index(row, column)).toString();
+    }
+    bool switchEnabled(int index) const { return window->switches().buttons().at(index)->isEnabled(); }
+    QColor switchColour(int port) const {
+        return window->switches().buttons().at(port - 1)->palette().color(QPalette::ButtonText);
+    }
+
+    // The dialog open now, as the class the test expects (null otherwise).
+    template <class D>
+    D* scene() const {
+        return qobject_cast<D*>(window->router().currentScene());
+    }
+    // Types into a field of the open dialog and presses its confirming button.
+    void answer(const char* field, const QString& text) {
+        panel::SceneDialog* dialog = window->router().currentScene();
+        QVERIFY(dialog != nullptr);
+        dialog->findChild<QLineEdit*>(QString::fromLatin1(field))->setText(text);
+        dialog->findChild<QPushButton*>("confirmButton")->click();
+    }
+    void confirm() {
+        panel::SceneDialog* dialog = window->router().currentScene();
+        QVERIFY(dialog != nullptr);
+        dialog->findChild<QPushButton*>("confirmButton")->click();
+    }
+    void cancel() {
+        panel::SceneDialog* dialog = window->router().currentScene();
+        QVERIFY(dialog != nullptr);
+        dialog->findChild<QPushButton*>("cancelButton")->click();
+    }
+
+    QTemporaryDir scratch;
+    sim::FakeRegistry registry;
+    RecordingAlerts alerts;
+    std::vector<std::unique_ptr<sim::VirtualHub>> hubs;
+    std::unique_ptr<panel::ViewController> window;
+    int listed = 0;
+};
+
+inline sim::Fault fault(sim::Fault::Kind kind) {
+    sim::Fault f;
+    f.kind = kind;
+    return f;
+}
+
+inline sim::HubConfig hubWith(int ports, std::uint32_t states, std::string password = "kiwi    ",
+                              std::string firmware = "V04") {
+    sim::HubConfig config;
+    config.ports = ports;
+    config.states = states;
+    config.password = std::move(password);
+    config.firmware = std::move(firmware);
+    return config;
+}
