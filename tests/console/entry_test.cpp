@@ -1,16 +1,12 @@
 // hubctl's command line: the splitter as a table, and the built program's
 // help and refusals checked byte for byte with their exit statuses.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "console/entry.h"
-
-extern char** environ;
+#include "process.h"
 
 namespace {
 
@@ -23,31 +19,10 @@ struct ProcessResult {
 
 // Runs hubctl with `args`, collecting its standard output and exit status.
 ProcessResult runHubctl(const std::vector<std::string>& args) {
-    int fds[2];
-    if (::pipe(fds) != 0) return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addclose(&actions, fds[1]);
-
-    std::vector<char*> argv{const_cast<char*>(HUBCTL_PATH)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, HUBCTL_PATH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    ProcessResult run;
-    char buf[4096];
-    for (ssize_t n; rc == 0 && (n = ::read(fds[0], buf, sizeof buf)) > 0;) run.out.append(buf, n);
-    ::close(fds[0]);
-    int wstatus = 0;
-    if (rc == 0 && ::waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {
-        run.status = WEXITSTATUS(wstatus);
-    }
-    return run;
+    std::vector<std::string> argv{HUBCTL_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const testsupport::ProcessResult run = testsupport::runProcess(argv);
+    return {run.out, run.exitStatus};
 }
 
 // The help output as users read it: banner, the usage text glued to it, one

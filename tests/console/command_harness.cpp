@@ -1,0 +1,82 @@
+#include "command_harness.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "process.h"
+
+namespace cmdtest {
+
+Registry::Registry() {
+    std::string base = (std::filesystem::temp_directory_path() / "hubctl-cmd.XXXXXX").string();
+    if (::mkdtemp(base.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    base_ = base;
+    fake_ = std::make_unique<sim::FakeRegistry>(base_ + "/reg");
+}
+
+Registry::~Registry() {
+    fake_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(base_, ignored);
+}
+
+std::string Registry::add(const std::string& ttyName, const std::string& target,
+                          const std::string& driver) {
+    return fake_->add(ttyName, target, driver);
+}
+
+Run hubctl(const Lines& args, const Registry& registry) {
+    Lines argv{HUBCTL_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const testsupport::ProcessResult r =
+        testsupport::runProcess(argv, {"HUBLINK_REGISTRY_ROOT=" + registry.root()});
+    return {r.timedOut ? -1 : r.exitStatus, r.out};
+}
+
+const Lines kQueryV04 = {"?Q\r", "E?Q2\r", "GP\r"};
+const Lines kQueryV03 = {"?Q\r", "GP\r"};
+
+Lines operator+(Lines first, const Lines& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+sim::Fault raw(const std::string& bytes) { return {sim::Fault::Kind::Raw, 0, 0, bytes}; }
+sim::Fault silent() { return {sim::Fault::Kind::Silent, 0, 0, {}}; }
+
+std::vector<sim::Fault> after(int skipped, const sim::Fault& fault) {
+    std::vector<sim::Fault> faults(skipped, sim::Fault{sim::Fault::Kind::Delay, 0, 0, {}});
+    faults.push_back(fault);
+    return faults;
+}
+
+namespace {
+
+std::string describe(const HubCase& c) {
+    std::string text = c.command;
+    for (const std::string& arg : c.args) text += " '" + arg + "'";
+    return text;
+}
+
+}  // namespace
+
+void runHubCases(const std::vector<HubCase>& cases) {
+    Registry registry;
+    for (const HubCase& c : cases) {
+        SCOPED_TRACE(describe(c));
+        sim::VirtualHub hub(c.hub);
+        for (const sim::Fault& fault : c.faults) hub.pushFault(fault);
+        const bool ownPort = c.command.find(':') != std::string::npos;
+        Lines args{ownPort ? c.command : c.command + ":" + hub.path()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Run run = hubctl(args, registry);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(hub.received(), c.sent);
+    }
+}
+
+}  // namespace cmdtest
