@@ -75,6 +75,10 @@ void SerialPort::setSettings(BaudRate receiveRate, BaudRate transmitRate, int mi
     tty::applyConsoleLine(*fileDescriptor_, line);
 }
 
+bool SerialPort::isTerminal() const {
+    return fileDescriptor_ && ::isatty(*fileDescriptor_) == 1;
+}
+
 void SerialPort::discardInput() {
     if (!fileDescriptor_) throw PortError::mustBeOpen;
     tty::discardInput(*fileDescriptor_);
@@ -124,6 +128,9 @@ namespace {
 // The reply line, or nullopt when the command could not be written whole.
 std::optional<std::string> exchangeOnce(SerialPort& port, const std::string& cmd) {
     port.openPort(true, true);
+    // A command carries the password: never write it into something that is
+    // not a serial line, such as a file that happens to be named COM3.
+    if (!port.isTerminal()) return std::nullopt;
     port.setSettings(BaudRate::baud9600, BaudRate::baud9600, 1, 1, ParityType::none, false,
                      DataBitsSize::bits8, false, false, false);
     port.discardInput();

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <filesystem>
+#include <fstream>
 #include <sim/virtual_hub.h>
 
 #include <chrono>
@@ -144,6 +146,15 @@ TEST(ConsoleExchange, FailuresBecomeNo) {
         EXPECT_LT(secondsSince(start), 0.5) << c.name;
     }
     EXPECT_TRUE(hub.received().empty());
+}
+
+TEST(ConsoleExchange, WritesNothingIntoAFileThatIsNoSerialLine) {
+    const std::string path = testing::TempDir() + "COM3";
+    { std::ofstream create(path); }
+    const Exchange ex = sendCommand(path, "SPsecret1201000000\r");
+    EXPECT_EQ(ex.status, "No");
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+    std::filesystem::remove(path);
 }
 
 TEST(ConsoleExchange, DeviceVanishingMidReadGivesNoAtOnce) {

@@ -74,6 +74,9 @@ public:
 
     // Drops input that arrived before this exchange (a late reply to an
     // earlier one). Throws mustBeOpen.
+    // True when the open descriptor is a terminal device.
+    bool isTerminal() const;
+
     void discardInput();
 
     // One write of the whole buffer. Returns the count written (-1 on
