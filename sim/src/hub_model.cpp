@@ -132,7 +132,7 @@ Outcome HubModel::restoreDefaults(std::string_view args) {
     if (!passwordOk(args)) return kWrongPassword;
     states_ = config_.states;
     powerOnStates_ = config_.powerOnStates;
-    password_ = config_.password;
+    password_ = std::string(kFactoryPassword);
     description_ = config_.description;
     return kAccepted;
 }

@@ -135,4 +135,6 @@ void WakePipe::signal() {
     [[maybe_unused]] ssize_t n = ::write(write_.get(), &byte, 1);
 }
 
+long wireMicros(std::size_t bytes) { return static_cast<long>(bytes) * kCharNanos / 1000; }
+
 }  // namespace sim

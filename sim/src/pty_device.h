@@ -48,6 +48,9 @@ bool writeAll(int fd, std::string_view data, int limitMillis);
 // previous one, as a real line delivers them.
 bool writePaced(int fd, std::string_view data);
 
+// Time the line needs to carry `bytes` characters at 9600 baud, in microseconds.
+long wireMicros(std::size_t bytes);
+
 // A self-pipe that wakes a poll() on another thread. Non-blocking both ends.
 class WakePipe {
 public:

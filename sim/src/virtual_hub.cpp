@@ -100,6 +100,9 @@ void VirtualHub::Impl::handleLine(const std::string& line) {
         outcome = model.handle(line);
         fault = takeFault();
     }
+    // A pty delivers the command at once; a real line needs its character
+    // times first (the line plus its CR), so a paced hub waits for them.
+    if (wireTiming && !pause(static_cast<int>((wireMicros(line.size() + 1) + 999) / 1000))) return;
     sendReply(outcome.reply, fault ? &*fault : nullptr);
     if (outcome.after == HubModel::After::Reset)
         silentUntil = std::chrono::steady_clock::now() + resetSilence;

@@ -108,10 +108,11 @@ struct Script {
     std::string description;
 };
 
-HubConfig factory() {
+HubConfig factory(const std::string& password = "kiwi    ") {
     HubConfig c;
     c.states = 0x01;
     c.powerOnStates = 0x02;
+    c.password = password;
     return c;
 }
 
@@ -147,6 +148,10 @@ TEST(HubCommands, ScriptsChangeTheHubAsDocumented) {
           {"GP", "F1FFFFFF\n"},
           {"E?Q2", "TAVRINM03104V040123456789ABVirtual Hub\r\n"},
           {"RDsecret12", "E01\n"}},
+         0x01, 0x02, pw, "Virtual Hub"},
+        {"restore brings back the factory password, not the one started with",
+         factory("started1"),
+         {{"RDstarted1", "G\n"}, {"SP" + pw + "01000000", "G01000000\n"}},
          0x01, 0x02, pw, "Virtual Hub"},
     };
     for (const Script& s : scripts) {

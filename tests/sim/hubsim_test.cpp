@@ -139,7 +139,8 @@ TEST(HubsimProgram, ServesHubsInATreeUntilTerminated) {
     std::string second = readLine(child.out);
     EXPECT_EQ(first, (tree / "dev/ttyUSB0").string());
     EXPECT_EQ(second, (tree / "dev/ttyUSB1").string());
-    if (fs::exists(second)) {
+    ASSERT_TRUE(fs::exists(second));
+    {
         simtest::PtyClient client(second);
         EXPECT_EQ(client.exchange("E?Q2"), "TAVRINM03104V040123456789A1Virtual Hub\r\n");
     }

@@ -6,12 +6,17 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sim {
 
+// Every hub leaves the factory with this password, and "RD" brings it back.
+inline constexpr std::string_view kFactoryPassword = "kiwi    ";
+
 // What the hub is and what it holds at power-on. Factory defaults (restored by
-// "RD") are the values given here. Field widths are checked: a config that no
+// "RD") are the values given here, except the password, which becomes
+// kFactoryPassword. Field widths are checked: a config that no
 // hub could have makes the VirtualHub constructor throw std::invalid_argument.
 struct HubConfig {
     int ports = 4;                       // downstream ports, 1..32; sent as two decimal digits
