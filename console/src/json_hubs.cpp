@@ -1,0 +1,29 @@
+#include "json_hubs.h"
+
+namespace console::jcmd {
+
+hublink::PortLookup SystemHubs::getCOMPort(const std::string& comName) {
+    return hublink::getCOMPort(comName);
+}
+
+hublink::PortLookup SystemHubs::Get_COM_Port(const std::string& comName) {
+    return hublink::Get_COM_Port(comName);
+}
+
+std::vector<hublink::HubInfo> SystemHubs::searchHubs() {
+    return hublink::searchHubs(hublink::getSerialPortList());
+}
+
+hublink::QueryResult SystemHubs::queryHub(const std::string& path) {
+    return hublink::queryHub(path);
+}
+
+hublink::Exchange SystemHubs::sendCommand(const std::string& path, const std::string& line) {
+    return hublink::sendCommand(path, line);
+}
+
+hublink::UidReading SystemHubs::GetUID_M031(const std::string& path) {
+    return hublink::GetUID_M031(path);
+}
+
+}  // namespace console::jcmd
