@@ -8,8 +8,6 @@ namespace console::jcmd {
 
 namespace {
 
-constexpr std::size_t kMaxDescriptionChars = 50;
-
 ArgResult failed(std::string_view error) { return {{}, std::string(error)}; }
 
 }  // namespace
@@ -57,9 +55,11 @@ ArgResult JGet_Passwords(const Request& req) {
 ArgResult JGet_Description(const Request& req) {
     auto desc = stringMember(req, "DESC");
     if (!desc) return failed("Missing Description String!");
-    if (charCount(*desc) > kMaxDescriptionChars) {
+    if (charCount(*desc) > hublink::kConsoleDescriptionChars) {
         return failed("Error: String cannot exceed 50 characters!");
     }
+    // A line break would end the command early and send the rest as another.
+    if (!hublink::staysOnOneLine(*desc)) return failed("Error Writing Description String!");
     return {std::move(*desc), {}};
 }
 

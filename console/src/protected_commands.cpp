@@ -15,8 +15,6 @@ using cmd::kFailure;
 using cmd::say;
 using hublink::Operation;
 
-constexpr std::size_t kMaxDescriptionChars = 50;
-
 // /W, /D and /R: password first, then the port.
 int runPasswordOnly(const Invocation& inv, Operation op,
                     std::string (*buildLine)(std::string_view pw8)) {
@@ -59,8 +57,11 @@ int doWrDescr(const Invocation& inv) {
     const cmd::ArgumentRoles roles = cmd::passwordThenPayload(inv);
     const auto pw8 = cmd::pw8For(roles.password);
     if (!pw8) return say(cmd::kInvalidPassword, kFailure);
-    if (charCount(roles.payload) > kMaxDescriptionChars)
+    if (charCount(roles.payload) > hublink::kConsoleDescriptionChars)
         return say("Error: string exceeds 50 maximum characters!", kFailure);
+    // A line break would end the command early and send the rest as another.
+    if (!hublink::staysOnOneLine(roles.payload))
+        return say("Error Writing Description String", kFailure);
     const auto path = cmd::lookupPort(inv.COM_Name, cmd::Resolver::Command);
     if (!path) return say(cmd::kInvalidSerialPort, kFailure);
     return cmd::runProtected(*path, Operation::WriteDescription,

@@ -81,9 +81,13 @@ std::size_t utf8Length(std::string_view text) {
         std::count_if(text.begin(), text.end(), [](char c) { return !isContinuationByte(c); }));
 }
 
+bool staysOnOneLine(std::string_view text) {
+    return text.find_first_of("\r\n") == std::string_view::npos;
+}
+
 std::optional<std::string> consolePasswordField(std::string_view password) {
     const std::size_t chars = utf8Length(password);
-    if (chars == 0 || chars > kPasswordChars) return std::nullopt;
+    if (chars == 0 || chars > kPasswordChars || !staysOnOneLine(password)) return std::nullopt;
     return padded(password);
 }
 

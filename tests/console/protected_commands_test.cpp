@@ -81,6 +81,10 @@ TEST(WriteDescription, ArgumentsLengthAndReplies) {
         {"/X", {fifty + "d"}, "Error: string exceeds 50 maximum characters!\n", 1, {}},
         {"/X", {"pw", fiftyWide + "\xC3\xA9"}, "Error: string exceeds 50 maximum characters!\n", 1,
          {}},
+        // A line break would hand the hub a second command: nothing is sent.
+        {"/X", {"Desk\rRDkiwi    "}, "Error Writing Description String\n", 1, {}},
+        {"/X", {"Desk\n"}, "Error Writing Description String\n", 1, {}},
+        {"/X", {"ab\rRD", "Desk"}, "Invalid Password!\n", 1, {}},
         {"/X", {}, "Invalid Command!\n", 1, {}},
         {"/X", {"", "Desk hub"}, "Invalid Command!\n", 1, {}},
         {"/X", {"abcdefghi", "Desk hub"}, "Invalid Password!\n", 1, {}},

@@ -20,6 +20,9 @@ TEST(PasswordField, ConsoleRule) {
         {"12345678", "12345678"},
         {"123456789", std::nullopt},
         {"kiwi", "kiwi    "},
+        // A line break would split the command line in two.
+        {"ab\rRD", std::nullopt},
+        {"ab\n", std::nullopt},
         // Counted in characters: six two-byte letters still get two blanks.
         {"\xC3\xA4\xC3\xB6\xC3\xBC\xC3\xA4\xC3\xB6\xC3\xBC", "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\xA4\xC3\xB6\xC3\xBC  "},
         {"\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC",
