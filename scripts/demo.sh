@@ -8,21 +8,23 @@ cd "$(dirname "$0")/.."
 
 hubctl=build/console/hubctl
 base=/dev/shm; [ -d "$base" ] && [ -w "$base" ] || base=${TMPDIR:-/tmp}
-work=$(mktemp -d "$base/hubsim-demo.XXXXXX")
-build/sim/hubsim --hubs 2 --tree "$work/registry" >"$work/paths" &
+work=$(mktemp -d "$base/hubs.XXXX")
+build/sim/hubsim --hubs 2 --tree "$work" >"$work.paths" &
 sim=$!
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -rf "$work" "$work.paths"' EXIT
 
 for _ in $(seq 100); do
-  [ "$(wc -l <"$work/paths")" -ge 2 ] && break
+  [ "$(wc -l <"$work.paths")" -ge 2 ] && break
   sleep 0.05
 done
 # hubctl finds hubs through the device registry; point it at the virtual one.
-export HUBLINK_REGISTRY_ROOT="$work/registry"
-hub=$(head -n 1 "$work/paths")
+export HUBLINK_REGISTRY_ROOT="$work"
+hub=$(head -n 1 "$work.paths")
 
 run() {
-  printf '\n$ hubctl %s\n' "$*"
+  printf '\n$ hubctl'
+  for a in "$@"; do case "$a" in *[\ \"{}]*) printf " '%s'" "$a" ;; *) printf ' %s' "$a" ;; esac; done
+  echo
   set +e; "$hubctl" "$@"; status=$?; set -e
   echo "(exit status $status)"
 }
@@ -39,4 +41,7 @@ run /S:"$hub" wrongpw 1:2
 run /U:"$hub"
 run /X:"$hub" 'Rack 7, shelf 2'
 run /T:"$hub"
+run /G:UID0123456789A1 -H
 run /J '{"CMD":"GPST","COM":"'"$hub"'"}'
+run /J '{"CMD":"SPST","COM":"UID0123456789A1","STATES":"F5,FF,FF,FF"}'
+run /J '{"CMD":"QH","COM":"'"$hub"'"}'
