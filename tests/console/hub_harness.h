@@ -1,6 +1,5 @@
-// Running the built hubctl against virtual hubs: a private device registry,
-// table cases of one command line against one fresh hub, and the faults the
-// command tests inject.
+// Running the built hubctl against virtual hubs: a private device registry
+// and one table runner shared by the console and the JSON command tests.
 #pragma once
 
 #include <memory>
@@ -10,22 +9,20 @@
 #include "sim/fake_registry.h"
 #include "sim/virtual_hub.h"
 
-namespace cmdtest {
+namespace hubtest {
 
 using Lines = std::vector<std::string>;
 
-// A device registry in a fresh temporary directory, so that no device of the
-// host is ever asked (UID searches and /Q walk it).
+// A device registry in a fresh temporary directory (named `dir` inside it),
+// so that no device of the host is ever asked.
 class Registry {
 public:
-    Registry();
+    explicit Registry(const std::string& dir = "reg");
     ~Registry();
     Registry(const Registry&) = delete;
     Registry& operator=(const Registry&) = delete;
-
     // Lists `target` as DIR/dev/`ttyName`; returns that path.
-    std::string add(const std::string& ttyName, const std::string& target,
-                    const std::string& driver = "ftdi_sio");
+    std::string add(const std::string& ttyName, const std::string& target);
     const std::string& root() const { return fake_->root(); }
 
 private:
@@ -51,18 +48,18 @@ sim::Fault silent();
 // `fault` on the reply after `skipped` normal ones (the hub query's, say).
 std::vector<sim::Fault> after(int skipped, const sim::Fault& fault);
 
-// One command line against one fresh hub. The hub's path is put after the
-// command's separator unless the command names its port itself.
+// One command line against one fresh hub; "@hub" in the arguments and in
+// `out` stands for the hub's device path.
 struct HubCase {
-    std::string command;  // "/S", or "/S:UID..." with its own port
     Lines args;
-    std::string out;      // all of standard output
+    std::string out;  // all of standard output
     int status = 0;
-    Lines sent;           // every line the hub received, in order
+    Lines sent = {};  // every line the hub received, in order
     sim::HubConfig hub = {};
     std::vector<sim::Fault> faults = {};
+    bool listed = false;  // the hub is in the registry (for "UID..." ports)
 };
 
 void runHubCases(const std::vector<HubCase>& cases);
 
-}  // namespace cmdtest
+}  // namespace hubtest

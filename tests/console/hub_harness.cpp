@@ -1,4 +1,4 @@
-#include "command_harness.h"
+#include "hub_harness.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -8,13 +8,13 @@
 
 #include "process.h"
 
-namespace cmdtest {
+namespace hubtest {
 
-Registry::Registry() {
-    std::string base = (std::filesystem::temp_directory_path() / "hubctl-cmd.XXXXXX").string();
+Registry::Registry(const std::string& dir) {
+    std::string base = (std::filesystem::temp_directory_path() / "hubctl-test.XXXXXX").string();
     if (::mkdtemp(base.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     base_ = base;
-    fake_ = std::make_unique<sim::FakeRegistry>(base_ + "/reg");
+    fake_ = std::make_unique<sim::FakeRegistry>(base_ + "/" + dir);
 }
 
 Registry::~Registry() {
@@ -23,9 +23,8 @@ Registry::~Registry() {
     std::filesystem::remove_all(base_, ignored);
 }
 
-std::string Registry::add(const std::string& ttyName, const std::string& target,
-                          const std::string& driver) {
-    return fake_->add(ttyName, target, driver);
+std::string Registry::add(const std::string& ttyName, const std::string& target) {
+    return fake_->add(ttyName, target);
 }
 
 Run hubctl(const Lines& args, const Registry& registry) {
@@ -55,28 +54,32 @@ std::vector<sim::Fault> after(int skipped, const sim::Fault& fault) {
 
 namespace {
 
-std::string describe(const HubCase& c) {
-    std::string text = c.command;
-    for (const std::string& arg : c.args) text += " '" + arg + "'";
+std::string atHub(std::string text, const std::string& path) {
+    for (auto at = text.find("@hub"); at != std::string::npos; at = text.find("@hub", at))
+        text.replace(at, 4, path);
     return text;
 }
 
 }  // namespace
 
 void runHubCases(const std::vector<HubCase>& cases) {
-    Registry registry;
     for (const HubCase& c : cases) {
-        SCOPED_TRACE(describe(c));
+        Registry registry;
         sim::VirtualHub hub(c.hub);
+        if (c.listed) registry.add("ttyUSB0", hub.path());
         for (const sim::Fault& fault : c.faults) hub.pushFault(fault);
-        const bool ownPort = c.command.find(':') != std::string::npos;
-        Lines args{ownPort ? c.command : c.command + ":" + hub.path()};
-        args.insert(args.end(), c.args.begin(), c.args.end());
+        Lines args;
+        std::string shown;
+        for (const std::string& arg : c.args) {
+            args.push_back(atHub(arg, hub.path()));
+            shown += " '" + arg.substr(0, 60) + "'";
+        }
+        SCOPED_TRACE(shown);
         const Run run = hubctl(args, registry);
-        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.out, atHub(c.out, hub.path()));
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(hub.received(), c.sent);
     }
 }
 
-}  // namespace cmdtest
+}  // namespace hubtest
