@@ -85,6 +85,10 @@ void ViewController::setActionsEnabled(bool enabled) {
 
 void ViewController::setStatus(const QString& text) { ui_->systemMsg->setText(text); }
 
+void ViewController::showFoundCount() {
+    setStatus(QStringLiteral("%1 USB Hub(s) Found").arg(state_.data.size()));
+}
+
 void ViewController::AutoSearch() {
     search([this] { return source_->allPorts(); });
 }
@@ -106,7 +110,7 @@ void ViewController::search(const std::function<std::vector<std::string>()>& can
     state_.data = queryPorts(*source_, candidates());
     showHubs();
     board_->disableAll();
-    setStatus(QStringLiteral("%1 USB Hub(s) Found").arg(state_.data.size()));
+    showFoundCount();
     if (!state_.data.empty()) selectRowAndRunStep(0);
 }
 

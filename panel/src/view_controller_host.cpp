@@ -57,6 +57,8 @@ void ViewController::refreshAfterChange(PasswordAfter after, const std::string& 
     }
     showHubs();
     if (row >= 0) {
+        // A reason left by an earlier failure no longer holds.
+        showFoundCount();
         selectRowAndRunStep(row);
         return;
     }

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 
 namespace hublink {
 namespace {
@@ -170,6 +171,31 @@ TEST(WindowMapping, ResultTexts) {
     EXPECT_EQ(windowOutcome(Operation::ChangePassword, "G\n").replyClass, ReplyClass::Accepted);
     EXPECT_EQ(windowOutcome(Operation::ChangePassword, "E01\n").replyClass,
               ReplyClass::PasswordRejected);
+}
+
+TEST(WindowLimits, PerOperation) {
+    struct Case {
+        Operation op;
+        int bufferSize, bound, seconds, milliseconds;
+    };
+    const Case cases[] = {
+        {Operation::SetPortStates, 32, 32, 2, 100},
+        {Operation::SavePortStates, 32, 32, 2, 100},
+        {Operation::ChangePassword, 32, 32, 2, 100},
+        {Operation::EnterFirmwareUpdate, 32, 32, 2, 100},
+        {Operation::RestoreDefaults, 32, 10, 2, 100},
+        {Operation::ResetHub, 32, 10, 2, 100},
+        {Operation::WriteDescription, 32, 10, 2, 100},
+        {Operation::Identify, 100, 32, 0, 500},  // the search's identify
+        {Operation::GetPortStates, 100, 32, 0, 500},
+        {Operation::ExtendedIdentify, 100, 100, 0, 500},
+    };
+    for (const auto& c : cases) {
+        const ReceiveLimits got = windowLimits(c.op);
+        EXPECT_EQ(std::tie(got.bufferSize, got.bound, got.seconds, got.milliseconds),
+                  std::tie(c.bufferSize, c.bound, c.seconds, c.milliseconds))
+            << static_cast<int>(c.op);
+    }
 }
 
 TEST(Family, FirmwareField) {

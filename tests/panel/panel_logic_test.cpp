@@ -2,6 +2,7 @@
 // change-password check, and the hub operations against a virtual hub.
 #include <QtTest>
 #include <functional>
+#include <tuple>
 #include <sim/virtual_hub.h>
 
 #include "panel/dialogs.h"
@@ -139,7 +140,26 @@ void PanelLogicTest::changePasswordCheck() {
 
 namespace {
 
-using Op = std::function<panel::OpResult(panel::HubCommands&, const std::string&)>;
+// An operation and the receive limits it must ask the link for.
+struct Op {
+    std::function<panel::OpResult(panel::HubCommands&, const std::string&)> run;
+    hublink::ReceiveLimits limits;
+};
+
+auto fields(const hublink::ReceiveLimits& l) {
+    return std::tuple(l.bufferSize, l.bound, l.seconds, l.milliseconds);
+}
+
+// The bridge, keeping what each exchange asked for.
+struct RecordingLink : panel::CommandLink {
+    panel::LinkReply exchange(const std::string& port, const std::string& command,
+                              const hublink::ReceiveLimits& limits) override {
+        asked.push_back(fields(limits));
+        return bridge.exchange(port, command, limits);
+    }
+    panel::BridgeLink bridge;
+    std::vector<std::tuple<int, int, int, int>> asked;
+};
 
 struct OpCase {
     const char* name;
@@ -153,16 +173,19 @@ struct OpCase {
 std::vector<OpCase> operationCases() {
     const std::string kiwi = "kiwi    ";
     const sim::Fault garble = fault(sim::Fault::Kind::Garble);
-    const auto set = [kiwi](int sw) {
-        return [=](panel::HubCommands& c, const std::string& p) {
-            return c.Set_Port_State(sw, state64(0b0001, 4), kiwi, p);
-        };
+    // Buffer, bound, seconds, milliseconds: short replies are bounded at 10.
+    const hublink::ReceiveLimits full{32, 32, 2, 100}, brief{32, 10, 2, 100};
+    const auto set = [=](int sw) {
+        return Op{[=](panel::HubCommands& c, const std::string& p) {
+                      return c.Set_Port_State(sw, state64(0b0001, 4), kiwi, p);
+                  },
+                  full};
     };
-    const Op save = [kiwi](auto& c, auto& p) { return c.Save_Port_States(state64(0b0101, 4), kiwi, p); };
-    const Op restore = [kiwi](auto& c, auto& p) { return c.Restore_Default(kiwi, p); };
-    const Op reset = [kiwi](auto& c, auto& p) { return c.Reset_Hubs(kiwi, p); };
-    const Op describe = [kiwi](auto& c, auto& p) { return c.Edit_Description(kiwi, "Bench", p); };
-    const Op change = [kiwi](auto& c, auto& p) { return c.Change_Password(kiwi, "secret12", p); };
+    const Op save{[kiwi](auto& c, auto& p) { return c.Save_Port_States(state64(0b0101, 4), kiwi, p); }, full};
+    const Op restore{[kiwi](auto& c, auto& p) { return c.Restore_Default(kiwi, p); }, brief};
+    const Op reset{[kiwi](auto& c, auto& p) { return c.Reset_Hubs(kiwi, p); }, brief};
+    const Op describe{[kiwi](auto& c, auto& p) { return c.Edit_Description(kiwi, "Bench", p); }, brief};
+    const Op change{[kiwi](auto& c, auto& p) { return c.Change_Password(kiwi, "secret12", p); }, full};
     return {
         {"toggle port 3", kiwi, {}, set(3), "OK", {"SPkiwi    F5FFFFFF\r"}},
         {"toggle port 1 off", kiwi, {}, set(1), "OK", {"SPkiwi    F0FFFFFF\r"}},
@@ -191,20 +214,23 @@ std::vector<OpCase> operationCases() {
 void PanelLogicTest::operationsSendOneLineAndMapTheReply() {
     const std::string kiwi = "kiwi    ";
     const std::vector<OpCase> cases = operationCases();
-    panel::BridgeLink link;
+    RecordingLink link;
     panel::HubCommands commands(link);
     for (const OpCase& c : cases) {
         sim::HubConfig config;
         config.password = c.hubPassword;
         sim::VirtualHub hub(config);
         if (c.fault) hub.pushFault(*c.fault);
-        const panel::OpResult result = c.op(commands, hub.path());
+        link.asked.clear();
+        const panel::OpResult result = c.op.run(commands, hub.path());
         QVERIFY2(result.text == c.text, (std::string(c.name) + ": got " + result.text).c_str());
         QVERIFY2(hub.received() == c.lines, c.name);
+        QVERIFY2(link.asked == decltype(link.asked){fields(c.op.limits)}, c.name);
         if (c.fault) QVERIFY2(result.detail.find("unexpected reply") != std::string::npos, c.name);
     }
 
     // A port that cannot be opened says so; a broken State64 list sends nothing.
+    link.asked.clear();
     const panel::OpResult gone = commands.Set_Port_State(3, state64(0, 4), kiwi, "/dev/pts/no-such");
     QCOMPARE(gone.text, std::string("State Err"));
     QCOMPARE(panel::failureLine("/dev/pts/no-such", gone), std::string("/dev/pts/no-such: Open Port Error!"));
@@ -212,6 +238,7 @@ void PanelLogicTest::operationsSendOneLineAndMapTheReply() {
     QCOMPARE(commands.Set_Port_State(3, {0, 1, 0}, kiwi, hub.path()).text, std::string("State Err"));
     QCOMPARE(commands.Save_Port_States({0, 1, 0}, kiwi, hub.path()).text, std::string("State Err"));
     QVERIFY(hub.received().empty());
+    QCOMPARE(link.asked.size(), std::size_t(1));  // only the unopenable port was tried
 }
 
 void PanelLogicTest::selectionNeedsEveryRequiredField() {

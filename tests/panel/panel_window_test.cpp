@@ -2,6 +2,7 @@
 // virtual hubs; what the hubs received is checked line by line.
 #include <QElapsedTimer>
 #include <QTimer>
+#include <map>
 
 #include "window_rig.h"
 
@@ -29,6 +30,7 @@ class PanelWindowTest : public QObject {
 private slots:
     void searchesFindTheHubs();
     void selectionDrawsSwitches();
+    void switchDisplaySteps();
     void switchClickSendsOneLineAndRereads();
     void wrongRememberedPasswordPrompts();
     void restoreBringsBackDefaultPassword();
@@ -115,6 +117,49 @@ void PanelWindowTest::selectionDrawsSwitches() {
     }
 }
 
+void PanelWindowTest::switchDisplaySteps() {
+    QWidget holder;
+    std::vector<QPushButton*> buttons;
+    for (int i = 1; i <= 18; ++i) {
+        buttons.push_back(new QPushButton(QString::number(i), &holder));
+        QPalette palette = buttons.back()->palette();
+        palette.setColor(QPalette::ButtonText, Qt::blue);  // not drawn by the board yet
+        buttons.back()->setPalette(palette);
+    }
+    auto* action = new QPushButton(&holder);
+    panel::SwitchBoard board(buttons, {action});
+
+    struct Step {
+        const char *ports, *on, *off;
+        int n;
+        const char* colours;  // ports 1-16: G on, B off, . never drawn
+    };
+    // One board through all steps: each starts from what the last one left.
+    const std::vector<Step> steps = {
+        {"16", "1,2,16", "3,4", 16, "GGBB...........G"},
+        {"04", "3", "1", 4, "BGGB...........G"},  // unlisted ports keep their colour
+        {"0", "", "", 0, "BGGB...........G"},
+        {"x4", "", "2", 0, "BBGB...........G"},
+        {"", "5", "", 0, "BBGBG..........G"},
+    };
+    const std::map<char, QColor> colour = {{'G', panel::kOnColour}, {'B', Qt::black}, {'.', Qt::blue}};
+    for (const Step& step : steps) {
+        // Without ports the display leaves the action buttons as they were.
+        for (const bool before : {false, true}) {
+            action->setEnabled(before);
+            QCOMPARE(board.setButtonlist(step.ports, step.on, step.off), step.n);
+            QVERIFY2(action->isEnabled() == (step.n > 0 || before), step.ports);
+        }
+        for (int i = 0; i < 18; ++i) {
+            QVERIFY2(buttons[i]->isEnabled() == (i < step.n || (i >= 16 && step.n > 0)), step.ports);
+            QCOMPARE(buttons[i]->text(), QString::number(i + 1));
+        }
+        for (int i = 0; i < 16; ++i) {
+            QCOMPARE(buttons[i]->palette().color(QPalette::ButtonText), colour.at(step.colours[i]));
+        }
+    }
+}
+
 void PanelWindowTest::switchClickSendsOneLineAndRereads() {
     WindowRig rig;
     sim::VirtualHub& hub = rig.addHub(hubWith(4, 0b0100));
@@ -157,6 +202,9 @@ void PanelWindowTest::switchClickSendsOneLineAndRereads() {
     QCOMPARE(rig.alerts.shown, (std::vector<Alert>{{"System Message", "State Error"}}));
     QCOMPARE(hub.received().size(), std::size_t(1));
     QVERIFY(rig.status().contains("unexpected reply"));
+    // The next success no longer shows that reason.
+    rig.child("switch1")->click();
+    QCOMPARE(rig.status(), QStringLiteral("1 USB Hub(s) Found"));
 }
 
 void PanelWindowTest::wrongRememberedPasswordPrompts() {
@@ -173,7 +221,7 @@ void PanelWindowTest::wrongRememberedPasswordPrompts() {
     rig.answer("passwordZone", "0123456789");
     QVERIFY(rig.scene<panel::PasswordInput>() != nullptr);
     rig.answer("passwordZone", "secret12");
-    QVERIFY(rig.window->router().currentScene() == nullptr);
+    QVERIFY(!rig.dialogOpen());
     QCOMPARE(changes(hub), (std::vector<std::string>{"SPkiwi    F1FFFFFF\r", "SPabc     F1FFFFFF\r",
                                                      "SP01234567F1FFFFFF\r", "SPsecret12F1FFFFFF\r"}));
     QCOMPARE(hub.states() & 0xFU, 0b0001U);
@@ -183,7 +231,7 @@ void PanelWindowTest::wrongRememberedPasswordPrompts() {
     hub.clearReceived();
     rig.child("switch2")->click();
     rig.child("switch2")->click();
-    QVERIFY(rig.window->router().currentScene() == nullptr);
+    QVERIFY(!rig.dialogOpen());
     QCOMPARE(changes(hub), (std::vector<std::string>{"SPsecret12F3FFFFFF\r", "SPsecret12F1FFFFFF\r"}));
 
     // A search forgets it again; cancelling the prompt changes nothing.
@@ -193,7 +241,7 @@ void PanelWindowTest::wrongRememberedPasswordPrompts() {
     rig.child("switch2")->click();
     QVERIFY(rig.scene<panel::PasswordInput>() != nullptr);
     rig.cancel();
-    QVERIFY(rig.window->router().currentScene() == nullptr);
+    QVERIFY(!rig.dialogOpen());
     QCOMPARE(hub.received(), (std::vector<std::string>{"SPkiwi    F3FFFFFF\r"}));
     QCOMPARE(hub.states() & 0xFU, 0b0001U);
     QVERIFY(rig.alerts.shown.empty());
@@ -201,28 +249,36 @@ void PanelWindowTest::wrongRememberedPasswordPrompts() {
 
 void PanelWindowTest::restoreBringsBackDefaultPassword() {
     WindowRig rig;
-    sim::VirtualHub& hub = rig.addHub(hubWith(4, 0));
+    sim::VirtualHub& hub = rig.addHub(hubWith(4, 0, "secret12"));
     rig.searchFor(hub.path());
-    // The hub's password changes behind the window's back (the form does not
-    // touch what the window remembers).
-    rig.child("SetPassword")->click();
-    rig.window->router().currentScene()->findChild<QLineEdit*>("NewPassword")->setText("secret12");
-    rig.answer("ConfirmPassword", "secret12");
-    QCOMPARE(hub.password(), std::string("secret12"));
-    QCOMPARE(rig.window->state().selectPassword, kiwi);
-
-    rig.child("ResetDefault")->click();
-    QVERIFY(rig.scene<panel::RestoreAsk>() != nullptr);
-    rig.confirm();
-    QVERIFY(rig.scene<panel::PasswordInput>() != nullptr);
+    rig.child("switch1")->click();
     rig.answer("passwordZone", "secret12");
-    QCOMPARE(hub.password(), kiwi);
-    QCOMPARE(rig.window->state().selectPassword, kiwi);
-    QCOMPARE(rig.window->state().data.at(0).at("Password"), kiwi);
+    QCOMPARE(rig.window->state().selectPassword, std::string("secret12"));
+
+    // First with the remembered password, then prompted after the form changed
+    // it behind the window's back (the form does not touch what it remembers).
+    for (const bool prompted : {false, true}) {
+        if (prompted) {
+            rig.child("SetPassword")->click();
+            rig.window->router().currentScene()->findChild<QLineEdit*>("NewPassword")->setText("secret12");
+            rig.answer("ConfirmPassword", "secret12");
+            QCOMPARE(hub.password(), std::string("secret12"));
+            QCOMPARE(rig.window->state().selectPassword, kiwi);
+        }
+        rig.child("ResetDefault")->click();
+        QVERIFY(rig.scene<panel::RestoreAsk>() != nullptr);
+        rig.confirm();
+        QCOMPARE(rig.scene<panel::PasswordInput>() != nullptr, prompted);
+        if (prompted) rig.answer("passwordZone", "secret12");
+        QCOMPARE(changes(hub).back(), "RDsecret12\r");
+        QCOMPARE(hub.password(), kiwi);
+        QCOMPARE(rig.window->state().selectPassword, kiwi);
+        QCOMPARE(rig.window->state().data.at(0).at("Password"), kiwi);
+    }
 
     hub.clearReceived();
     rig.child("switch4")->click();
-    QVERIFY(rig.window->router().currentScene() == nullptr);
+    QVERIFY(!rig.dialogOpen());
     QCOMPARE(changes(hub), (std::vector<std::string>{"SPkiwi    F8FFFFFF\r"}));
 }
 
@@ -235,6 +291,15 @@ void PanelWindowTest::saveAsksThenStoresStates() {
     QVERIFY(rig.scene<panel::SetPortStateAsk>() != nullptr);
     rig.cancel();
     QVERIFY(changes(hub).empty());
+
+    // A refused first attempt is told once; only a prompted one prompts again.
+    rig.child("SetPortStates")->click();
+    hub.pushFault(fault(sim::Fault::Kind::Garble));
+    rig.confirm();
+    QCOMPARE(rig.alerts.shown, (std::vector<Alert>{{"System Message", "State Error"}}));
+    QVERIFY(!rig.dialogOpen());
+    rig.alerts.shown.clear();
+    hub.clearReceived();
 
     rig.child("SetPortStates")->click();
     rig.confirm();
@@ -294,7 +359,7 @@ void PanelWindowTest::descriptionLimitAndFailures() {
     QCOMPARE(rig.alerts.shown, (std::vector<Alert>{{"System Message", "I/O Error"}}));
     QCOMPARE(hub.received(), (std::vector<std::string>{"ESDDkiwi    New text\r"}));
     QVERIFY(rig.status().startsWith(QString::fromStdString(hub.path())));
-    QVERIFY(rig.window->router().currentScene() == nullptr);
+    QVERIFY(!rig.dialogOpen());
 }
 
 void PanelWindowTest::changePasswordForm() {
@@ -331,8 +396,7 @@ void PanelWindowTest::changePasswordForm() {
         QCOMPARE(form->findChild<QLineEdit*>("OldPassword")->text(), QString::fromStdString(kiwi));
         form->findChild<QLineEdit*>("OldPassword")->setText(c.oldPw);
         form->findChild<QLineEdit*>("NewPassword")->setText(c.newPw);
-        form->findChild<QLineEdit*>("ConfirmPassword")->setText(c.confirm);
-        form->findChild<QPushButton*>("confirmButton")->click();
+        rig.answer("ConfirmPassword", c.confirm);
         QVERIFY2(rig.alerts.shown == c.alerts, c.name);
         QVERIFY2(hub.received() == c.lines, c.name);
         QVERIFY2(form->isVisible() == c.formOpen, c.name);
@@ -357,6 +421,7 @@ void PanelWindowTest::resetWaitsWithoutInput() {
         config.resetSilence = std::chrono::milliseconds(150);
         sim::VirtualHub& hub = rig.addHub(config);
         rig.searchFor(hub.path());
+        QCOMPARE(rig.window->resetWait(), std::chrono::milliseconds(8000));
         const auto wait = std::chrono::milliseconds(400);
         rig.window->setResetWait(wait);
 

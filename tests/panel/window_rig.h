@@ -36,7 +36,6 @@ struct WindowRig {
     WindowRig() : registry((scratch.path() + "/registry").toStdString()) {
         qputenv("HUBLINK_REGISTRY_ROOT", QByteArray::fromStdString(registry.root()));
         window = std::make_unique<panel::ViewController>(panel::WindowServices{nullptr, nullptr, &alerts});
-        window->setResetWait(std::chrono::milliseconds(20));
         window->show();
     }
     ~WindowRig() {
@@ -79,23 +78,17 @@ struct WindowRig {
     D* scene() const {
         return qobject_cast<D*>(window->router().currentScene());
     }
-    // Types into a field of the open dialog and presses its confirming button.
-    void answer(const char* field, const QString& text) {
+    bool dialogOpen() const { return window->router().currentScene() != nullptr; }
+    // Presses a button of the open dialog, after typing `text` into `field`.
+    void press(const char* button, const char* field = nullptr, const QString& text = {}) {
         panel::SceneDialog* dialog = window->router().currentScene();
         QVERIFY(dialog != nullptr);
-        dialog->findChild<QLineEdit*>(QString::fromLatin1(field))->setText(text);
-        dialog->findChild<QPushButton*>("confirmButton")->click();
+        if (field != nullptr) dialog->findChild<QLineEdit*>(QString::fromLatin1(field))->setText(text);
+        dialog->findChild<QPushButton*>(QString::fromLatin1(button))->click();
     }
-    void confirm() {
-        panel::SceneDialog* dialog = window->router().currentScene();
-        QVERIFY(dialog != nullptr);
-        dialog->findChild<QPushButton*>("confirmButton")->click();
-    }
-    void cancel() {
-        panel::SceneDialog* dialog = window->router().currentScene();
-        QVERIFY(dialog != nullptr);
-        dialog->findChild<QPushButton*>("cancelButton")->click();
-    }
+    void answer(const char* field, const QString& text) { press("confirmButton", field, text); }
+    void confirm() { press("confirmButton"); }
+    void cancel() { press("cancelButton"); }
 
     QTemporaryDir scratch;
     sim::FakeRegistry registry;

@@ -24,6 +24,9 @@ namespace panel {
 
 class HubTableModel;
 
+// How long a reset hub gets to restart before the window queries it again.
+inline constexpr std::chrono::milliseconds kResetWait{8000};
+
 // What the window talks to. Null members get hubpanel's own.
 struct WindowServices {
     HubSource* source = nullptr;
@@ -37,8 +40,9 @@ public:
     explicit ViewController(WindowServices services = {}, QWidget* parent = nullptr);
     ~ViewController() override;
 
-    // The pause after a reset while the hub restarts (8 s).
+    // The pause after a reset while the hub restarts.
     void setResetWait(std::chrono::milliseconds wait) { resetWait_ = wait; }
+    std::chrono::milliseconds resetWait() const { return resetWait_; }
 
     const WindowState& state() const { return state_; }
     SegueRouter& router() { return router_; }
@@ -66,6 +70,8 @@ private:
     void selectRowAndRunStep(int row);
     void prepare(SceneDialog* destination);
     void setStatus(const QString& text);
+    // "<N> USB Hub(s) Found" for the list in data.
+    void showFoundCount();
     void setActionsEnabled(bool enabled);
 
     // FlowHost
@@ -90,7 +96,7 @@ private:
     std::unique_ptr<SwitchBoard> board_;
     HubTableModel* model_ = nullptr;
     bool selecting_ = false;
-    std::chrono::milliseconds resetWait_{8000};
+    std::chrono::milliseconds resetWait_ = kResetWait;
 };
 
 }  // namespace panel
