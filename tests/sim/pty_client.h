@@ -24,13 +24,13 @@ inline int millisSince(Clock::time_point start) {
 class PtyClient {
 public:
     // Opens `path` and sets raw 8N1 at 9600 baud, as the tools do.
-    explicit PtyClient(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+    explicit PtyClient(const std::string& path)
+        : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
         if (fd_ < 0) throw std::runtime_error("cannot open " + path);
         termios tio{};
         tcgetattr(fd_, &tio);
         cfmakeraw(&tio);
-        cfsetispeed(&tio, B9600);
-        cfsetospeed(&tio, B9600);
+        cfsetspeed(&tio, B9600);
         tcsetattr(fd_, TCSANOW, &tio);
     }
     ~PtyClient() { ::close(fd_); }
@@ -47,12 +47,12 @@ public:
     // Each read() result until an LF arrives or `millis` run out.
     std::vector<std::string> readPieces(int millis) {
         std::vector<std::string> pieces;
-        auto start = Clock::now();
+        const auto start = Clock::now();
         for (int left = millis; left > 0; left = millis - millisSince(start)) {
             pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, left) <= 0 || !(p.revents & POLLIN)) break;
             char buffer[256];
-            ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (::poll(&p, 1, left) <= 0 || !(p.revents & POLLIN)) break;
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
             if (n <= 0) break;
             pieces.emplace_back(buffer, std::size_t(n));
             if (pieces.back().find('\n') != std::string::npos) break;
@@ -78,7 +78,7 @@ private:
 // Polls `done` until it holds or `millis` run out.
 template <typename Predicate>
 bool eventually(Predicate done, int millis = 1000) {
-    auto start = Clock::now();
+    const auto start = Clock::now();
     while (!done()) {
         if (millisSince(start) > millis) return false;
         ::usleep(1000);
