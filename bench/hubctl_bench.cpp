@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,7 @@ bool runCase(const Case& c, int runs) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
     const std::vector<Case> cases = {
         {"/S 1:1", {"/S:{port}", "1:1"}},
@@ -79,4 +80,7 @@ int main(int argc, char** argv) {
     bool ok = true;
     for (const auto& c : cases) ok = runCase(c, runs) && ok;
     return ok ? 0 : 1;
+} catch (const std::exception& e) {
+    std::fprintf(stderr, "hubctl_bench: %s\n", e.what());
+    return 1;
 }

@@ -1,8 +1,13 @@
 #include <QApplication>
 
+#include <cstdio>
+#include <exception>
+
 #include "app_delegate.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("hubpanel"));
     // Linux desktops offer no dock icon to bring a hidden window back, so
@@ -13,4 +18,17 @@ int main(int argc, char** argv) {
     const int status = QApplication::exec();
     delegate.applicationWillTerminate();
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "hubpanel: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "hubpanel: unexpected failure\n");
+    }
+    return 1;
 }
