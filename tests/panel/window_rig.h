@@ -29,6 +29,7 @@ public:
     void showAlert(QWidget*, const QString& title, const QString& text) override {
         shown.push_back({title, text});
     }
+    std::vector<Alert> take() { return std::exchange(shown, {}); }
     std::vector<Alert> shown;
 };
 
@@ -62,6 +63,12 @@ struct WindowRig {
         child<QLineEdit>("comportInput")->setText(QString::fromStdString(text));
         child("SearchComport")->click();
     }
+    // Adds a hub and searches for its path, which selects it.
+    sim::VirtualHub& selectHub(sim::HubConfig config) {
+        sim::VirtualHub& hub = addHub(std::move(config));
+        searchFor(hub.path());
+        return hub;
+    }
     QString status() const { return child<QLabel>("systemMsg")->text(); }
     QString cell(int row, const char* field) const {
         panel::HubTableModel& model = window->tableModel();
@@ -71,6 +78,12 @@ struct WindowRig {
     bool switchEnabled(int index) const { return window->switches().buttons().at(index)->isEnabled(); }
     QColor switchColour(int port) const {
         return window->switches().buttons().at(port - 1)->palette().color(QPalette::ButtonText);
+    }
+    // Ports 1..`ports` drawn on or off as the bits of `states` say.
+    void expectColours(std::uint32_t states, int ports) const {
+        for (int port = 1; port <= ports; ++port) {
+            QCOMPARE(switchColour(port), ((states >> (port - 1)) & 1U) ? panel::kOnColour : QColor(Qt::black));
+        }
     }
 
     // The dialog open now, as the class the test expects (null otherwise).
