@@ -45,7 +45,7 @@ public:
 
 private:
     hublink::HubInfo record(const std::string& path) const {
-        return {{"Port_Name", path}, {"PID", "M031"},         {"nPorts", "04"},
+        return {{"Port_Name", path}, {"PID", "0AB3"},         {"nPorts", "04"},
                 {"FW_Ver", "V04"},   {"UID", noise_},         {"Description", noise_},
                 {"Port_States", "F4,FF,FF,FF"}};
     }

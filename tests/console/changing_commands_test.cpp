@@ -40,7 +40,7 @@ TEST(SetPortStates, OperandFormsSendTheWholeState) {
         {{"/S:@hub", "H:ALL"}, "Set Port State: Error Arguments!\n", 1, kQueryV04, kPort3On},
         // A malformed query reply never turns into a state sent to the hub.
         {{"/S:@hub", "1:3"}, "Query Error!\n", 1, {"?Q\r"}, kPort3On,
-         {raw("TAVRINM031x4V04\n")}},
+         {raw("TAVRIN0AB3x4V04\n")}},
     });
 }
 

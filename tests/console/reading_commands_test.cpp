@@ -60,7 +60,7 @@ TEST(QueryAllHubs, ConsoleAndJsonInRegistryOrder) {
     const hubtest::Run json = hubtest::hubctl({"/J", R"({"CMD":"q"})"}, registry);
     auto record = [](const std::string& path, const std::string& ports, const std::string& fw,
                      const std::string& uid, const std::string& desc, const std::string& states) {
-        return nlohmann::json{{"Port_Name", path}, {"PID", "M031"},         {"nPorts", ports},
+        return nlohmann::json{{"Port_Name", path}, {"PID", "0AB3"},         {"nPorts", ports},
                               {"FW_Ver", fw},      {"UID", uid},            {"Description", desc},
                               {"Port_States", states}};
     };

@@ -44,8 +44,8 @@ TEST(WindowExchange, RepliesAndTheirResults) {
         {"G and LF", raw("G\n"), 32, "OK", "G\n"},
         {"40 bytes against 32", raw(std::string(40, 'A') + "\n"), 32, "Error Parameters",
          std::string(32, 'A')},
-        {"LF at the bound", fault(Kind::Delay), 16, "OK", "TAVRINM03104V04\n"},
-        {"high bytes stored", fault(Kind::HighBytes), 32, "OK", "TAVRINM03104V04\x80\xFF\n"},
+        {"LF at the bound", fault(Kind::Delay), 16, "OK", "TAVRIN0AB304V04\n"},
+        {"high bytes stored", fault(Kind::HighBytes), 32, "OK", "TAVRIN0AB304V04\x80\xFF\n"},
         {"cut short", fault(Kind::Truncate, 0, 5), 32, "Read Timeout", "TAVRI", true},
         {"bound 0 reads nothing", fault(Kind::Silent), 0, "Error Parameters", ""},
         {"device vanishes", fault(Kind::Vanish), 32, "Read Timeout", ""},  // end of data
@@ -139,7 +139,7 @@ TEST(BothTransports, ConcurrentExchangesNeverInterleaveNorLeak) {
     int bad = 0;
     std::thread console([&] {
         for (int i = 0; i < kRounds; ++i)
-            bad += sendCommand(hub.path(), "?Q\r").reply != "TAVRINM03104V04";
+            bad += sendCommand(hub.path(), "?Q\r").reply != "TAVRIN0AB304V04";
     });
     for (int i = 0; i < kRounds; ++i) {
         const Reply r = windowExchange(hub.path(), "GP\r", 32, 500);

@@ -107,7 +107,7 @@ TEST(Resolvers, BothCaseRulesAndTheComRange) {
 }
 
 TEST(Resolvers, UidFromExtendedIdentify) {
-    const std::string full = "TAVRINM03104V040123456789AB";  // 27 characters: complete
+    const std::string full = "TAVRIN0AB304V040123456789AB";  // 27 characters: complete
     EXPECT_EQ(uidFromIdentify({"OK", full}), "0123456789AB");
     EXPECT_EQ(uidFromIdentify({"OK", full.substr(0, 26)}), std::nullopt);
     EXPECT_EQ(uidFromIdentify({"OK", "tavrin" + full.substr(6)}), std::nullopt);
@@ -143,10 +143,10 @@ TEST(UidSearch, FindsTheExactUidAmongTheUsbPorts) {
     // A silent port is skipped; a marked reply one character short has no UID,
     // so its first eleven must not pass for a UID of their own.
     first.pushFault(hubtest::fault(hubtest::Kind::Silent));
-    lower.pushFault(hubtest::raw("TAVRINM03104V040123456789A\n"));
+    lower.pushFault(hubtest::raw("TAVRIN0AB304V040123456789A\n"));
     EXPECT_EQ(findCOMPortFromUID("0123456789A", sysfs), "");
     EXPECT_EQ(wanted.received().size(), 5u);  // every search got this far
-    lower.pushFault(hubtest::raw("TAVRINM03104V040123456789A\n"));
+    lower.pushFault(hubtest::raw("TAVRIN0AB304V040123456789A\n"));
     const UidReading cut = GetUID_M031(usb1);
     EXPECT_EQ(cut.status + " " + cut.uid, "Get UID Error ");
 }

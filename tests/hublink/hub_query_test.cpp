@@ -34,7 +34,7 @@ TEST(ConsoleQuery, RecordOfEachFirmwareFamily) {
     auto result = hublink::queryHub(v04.path());
     ASSERT_EQ(result.status, "OK");
     EXPECT_EQ(result.record, (HubInfo{{"Port_Name", v04.path()},
-                                      {"PID", "M031"},
+                                      {"PID", "0AB3"},
                                       {"nPorts", "04"},
                                       {"FW_Ver", "V04"},
                                       {"UID", "0123456789AB"},
@@ -71,12 +71,12 @@ TEST(ConsoleQuery, FailuresGiveTextAndEmptyRecord) {
     };
     const std::vector<Case> cases = {
         {"silent", {silent()}, "Query Error!"},
-        {"unmarked identify", {raw("XXXXXXM03104V04\n")}, "Query Error!"},
-        {"short identify", {raw("TAVRINM0310\n")}, "Query Error!"},
-        {"port count not decimal", {raw("TAVRINM031x4V04\n")}, "Query Error!"},
+        {"unmarked identify", {raw("XXXXXX0AB304V04\n")}, "Query Error!"},
+        {"short identify", {raw("TAVRIN0AB30\n")}, "Query Error!"},
+        {"port count not decimal", {raw("TAVRIN0AB3x4V04\n")}, "Query Error!"},
         {"extended silent", {normal(), silent()}, "Query2 Error!"},
-        {"extended unmarked", {normal(), raw("NOTAVRM03104V040123456789ABx\r\n")}, "Query2 Error!"},
-        {"extended without full UID", {normal(), raw("TAVRINM03104V040123\r\n")}, "Query2 Error!"},
+        {"extended unmarked", {normal(), raw("NOTAVR0AB304V040123456789ABx\r\n")}, "Query2 Error!"},
+        {"extended without full UID", {normal(), raw("TAVRIN0AB304V040123\r\n")}, "Query2 Error!"},
         {"states silent", {normal(), normal(), silent()}, "No"},
         {"states short", {normal(), normal(), raw("F4FF\n")}, "No"},
         {"states not hex", {normal(), normal(), raw("F4FFZZFF\n")}, "No"},
@@ -110,7 +110,7 @@ TEST(WindowQuery, RecordsHaveThirteenOrElevenFields) {
                                                "1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1"},
                                    {"UID", "0123456789AB"},
                                    {"Description", "Bench"},
-                                   {"PID", "M031"}}));
+                                   {"PID", "0AB3"}}));
     EXPECT_EQ(v04.received(), (std::vector<std::string>{"?Q\r", "GP\r", "E?Q2\r"}));
 
     sim::VirtualHub v03(hubConfig(4, "V03", 0));
@@ -129,14 +129,14 @@ TEST(WindowQuery, UnmarkedHubIsListedButUnreadableRepliesAreNot) {
         bool listed;
     };
     const std::vector<Case> cases = {
-        {"unmarked identify", {raw("XXXXXXM03104V04\n")}, true},
+        {"unmarked identify", {raw("XXXXXX0AB304V04\n")}, true},
         {"silent", {silent()}, false},
         {"short identify", {raw("TAVRINM03\n")}, false},
-        {"port count not decimal", {raw("TAVRINM031x4V04\n")}, false},
+        {"port count not decimal", {raw("TAVRIN0AB3x4V04\n")}, false},
         {"states silent", {normal(), silent()}, false},
         {"states short", {normal(), raw("F4\n")}, false},
         {"extended silent", {normal(), normal(), silent()}, false},
-        {"extended without full UID", {normal(), normal(), raw("TAVRINM03104V04012\r\n")}, false},
+        {"extended without full UID", {normal(), normal(), raw("TAVRIN0AB304V04012\r\n")}, false},
         {"reply fills the whole bound", {normal(), normal(), raw(std::string(100, 'A'))}, false},
     };
     for (const auto& c : cases) {
@@ -168,7 +168,7 @@ TEST(HubSearch, KeepsCandidateOrderAndSkipsPortsWithoutHub) {
 }
 
 TEST(HubInfoText, LineAndFormattedForms) {
-    const HubInfo withUid{{"Port_Name", "/dev/ttyUSB0"}, {"PID", "M031"},
+    const HubInfo withUid{{"Port_Name", "/dev/ttyUSB0"}, {"PID", "0AB3"},
                           {"nPorts", "04"},              {"FW_Ver", "V04"},
                           {"UID", "0123456789AB"},       {"Description", "Bench"},
                           {"Port_States", "F4,FF,FF,FF"}};

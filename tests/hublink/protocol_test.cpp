@@ -199,9 +199,9 @@ TEST(WindowLimits, PerOperation) {
 }
 
 TEST(Family, FirmwareField) {
-    EXPECT_EQ(firmwareField("TAVRINM03104V04"), "V04");
-    EXPECT_EQ(firmwareField("TAVRINM03104V040123456789ABBench"), "V04");
-    EXPECT_EQ(firmwareField("TAVRINM03104V"), "V");
+    EXPECT_EQ(firmwareField("TAVRIN0AB304V04"), "V04");
+    EXPECT_EQ(firmwareField("TAVRIN0AB304V040123456789ABBench"), "V04");
+    EXPECT_EQ(firmwareField("TAVRIN0AB304V"), "V");
     EXPECT_EQ(firmwareField("TAVRIN"), "");
 }
 

@@ -72,7 +72,7 @@ TEST(ConsoleExchange, TheSecondRunsOut) {
     }
     // The late reply reaches the pty (at 1.2 s) while no one has it open.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(sendCommand(late.path(), "?Q\r").reply, "TAVRINM03104V04");
+    EXPECT_EQ(sendCommand(late.path(), "?Q\r").reply, "TAVRIN0AB304V04");
 }
 
 TEST(ConsoleExchange, PathsWithoutAHubGiveNoAtOnce) {

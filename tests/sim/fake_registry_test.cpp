@@ -33,7 +33,7 @@ TEST(FakeRegistry, EntriesLookLikeTheSystemsOnes) {
         EXPECT_TRUE(fs::is_symlink(device / "driver"));
         EXPECT_EQ(fs::canonical(device / "driver"), sys / "bus" / bus / "drivers" / driver);
         simtest::PtyClient client(dev);  // the hub answers through the dev link
-        EXPECT_EQ(client.exchange("?Q"), "TAVRINM03104V04\n");
+        EXPECT_EQ(client.exchange("?Q"), "TAVRIN0AB304V04\n");
     }
     registry.addWithoutDevice("tty0");
     EXPECT_TRUE(fs::is_directory(sys / "class/tty/tty0"));

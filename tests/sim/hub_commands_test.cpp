@@ -23,7 +23,7 @@ TEST(HubCommands, EachLineGetsItsReplyOnAFreshHub) {
     };
     const Case cases[] = {
         {"extended identify, LF only", {.description = "", .extendedCrLf = false}, "E?Q2",
-         "TAVRINM03104V040123456789AB\n"},
+         "TAVRIN0AB304V040123456789AB\n"},
         {"32 ports, byte 0 first", {.ports = 32, .states = 0x12345678}, "GP", "78563412\n"},
         {"set takes lower case", v04, "SP" + pw + "f4ffffff", "GF4FFFFFF\n"},
         {"set, wrong password", v04, "SPkiwi!   0F000000", "E01\n"},
@@ -80,12 +80,12 @@ TEST(HubCommands, ScriptsChangeTheHubAsDocumented) {
           {"SPsecret1206000000", "G06000000\n"}},
          0x06, 0x02, "secret12"},
         {"description shows in extended identify",
-         {{"ESDD" + own + "Bench A", "G\n"}, {"E?Q2", "TAVRINM03104V040123456789ABBench A\r\n"}},
+         {{"ESDD" + own + "Bench A", "G\n"}, {"E?Q2", "TAVRIN0AB304V040123456789ABBench A\r\n"}},
          0x01, 0x02, own, "Bench A"},
         {"restore brings back every factory value and the factory password",
          {{"ESDD" + own + "Other", "G\n"}, {"FP" + own + "FF000000", "GFF000000\n"},
           {"RD" + own, "G\n"}, {"GP", "F1FFFFFF\n"},
-          {"E?Q2", "TAVRINM03104V040123456789ABVirtual Hub\r\n"}, {"RD" + own, "E01\n"},
+          {"E?Q2", "TAVRIN0AB304V040123456789ABVirtual Hub\r\n"}, {"RD" + own, "E01\n"},
           {"SP" + pw + "01000000", "G01000000\n"}},
          0x01, 0x02, pw},
     };

@@ -18,7 +18,7 @@ using sim::Fault;
 using Kind = sim::Fault::Kind;
 using sim::VirtualHub;
 
-const std::string kIdentify = "TAVRINM03104V04\n";
+const std::string kIdentify = "TAVRIN0AB304V04\n";
 
 Fault fault(Kind kind, int millis = 0, int count = 0, std::string raw = {}) {
     return {kind, millis, count, std::move(raw)};
@@ -97,7 +97,7 @@ TEST(HubFaults, EachKindChangesOneReplyOnly) {
         {"split", fault(Kind::Split, 15, 4), kIdentify, 45, 2},
         {"truncate", fault(Kind::Truncate, 0, 4), "TAVR", 0, 1},
         {"garble", fault(Kind::Garble), "#?garbled\n", 0, 1},
-        {"high bytes", fault(Kind::HighBytes), "TAVRINM03104V04\x80\xFF\n", 0, 1},
+        {"high bytes", fault(Kind::HighBytes), "TAVRIN0AB304V04\x80\xFF\n", 0, 1},
         {"raw", fault(Kind::Raw, 0, 0, "G12\r\n"), "G12\r\n", 0, 1},
     };
     for (const Case& c : cases) {

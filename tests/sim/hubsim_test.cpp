@@ -91,7 +91,7 @@ TEST(HubsimProgram, ServesHubsInATreeUntilTerminated) {
     EXPECT_EQ(second, (tree / "dev/ttyUSB1").string());
     {
         simtest::PtyClient client(second);
-        EXPECT_EQ(client.exchange("E?Q2"), "TAVRINM03132V05ABCDEFGHIJK1Lab\r\n");
+        EXPECT_EQ(client.exchange("E?Q2"), "TAVRIN0AB332V05ABCDEFGHIJK1Lab\r\n");
         EXPECT_EQ(client.exchange("GP"), "F4000001\n");
         EXPECT_EQ(client.exchange("RHpw      "), "G\n");  // power-on states: the same
     }

@@ -20,7 +20,7 @@ inline constexpr std::string_view kFactoryPassword = "kiwi    ";
 // hub could have makes the VirtualHub constructor throw std::invalid_argument.
 struct HubConfig {
     int ports = 4;                       // downstream ports, 1..32; sent as two decimal digits
-    std::string productId = "M031";      // 4 characters
+    std::string productId = "0AB3";      // 4 characters
     std::string firmware = "V04";        // a letter and two digits; below 4 has no "E?Q2"/"ESDD"
     std::string uid = "0123456789AB";    // 12 characters
     std::string description = "Virtual Hub";  // one line, at most 100 bytes
