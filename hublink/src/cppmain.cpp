@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "fd_wait.h"
+#include "hublink/loader_port.h"
 #include "port_claim.h"
 #include "reply_reader.h"
 #include "tty_posix.h"
@@ -25,6 +26,9 @@ namespace {
 constexpr int kWindowSpeeds[] = {2400, 4800, 9600, 115200};
 
 constexpr auto kPollPause = std::chrono::milliseconds(25);
+
+// How long a single loader packet waits for its reply.
+constexpr int kUpdateReplyMillis = 250;
 
 int refuse(const char* message, int err) {
     std::fprintf(stderr, "%s: %s\n", message, std::strerror(err));
@@ -141,6 +145,23 @@ std::string CPPMain::SendCommand(const std::string& portPath, const std::string&
     return receiveReplyLine(next, rcvBuf, bound);
 }
 
+int CPPMain::SendCommand_Update(const std::string& port, const std::uint8_t* sendBuf,
+                                int sendLen, std::uint8_t* rcvBuf, int rcvLen, int /*timeout_s*/,
+                                int /*timeout_ms*/) {
+    if (sendLen < 0 || rcvLen < 0) return 0;
+    LoaderPort loader;
+    if (loader.open(port) != "OK") return 0;
+    if (!loader.send(sendBuf, static_cast<std::size_t>(sendLen))) {
+        const int err = errno;
+        std::fprintf(stderr, "Error %d writing to serial port: %s\n", err, std::strerror(err));
+        return 0;
+    }
+    std::printf("Wrote %d bytes to the serial port.\n", sendLen);
+    std::fflush(stdout);
+    std::fill(rcvBuf, rcvBuf + rcvLen, std::uint8_t{0});
+    return loader.receive(rcvBuf, static_cast<std::size_t>(rcvLen), kUpdateReplyMillis) < 0 ? 0 : 1;
+}
+
 std::string CPPMain_Wrapper::Send_Command_Wrapper(const std::string& port,
                                                   const std::string& Command,
                                                   std::uint8_t* prcv_buf, int send_buf_len,
@@ -148,6 +169,22 @@ std::string CPPMain_Wrapper::Send_Command_Wrapper(const std::string& port,
                                                   int timeout_ms) {
     return CPPMain().SendCommand(port, Command, prcv_buf, send_buf_len, receiv_buf_len,
                                  timeout_s, timeout_ms);
+}
+
+int CPPMain_Wrapper::Send_Command_Update_Wrapper(const std::string& port,
+                                                 const std::vector<std::uint8_t>& inputByteArray,
+                                                 std::vector<std::uint8_t>& returnBufferArray,
+                                                 int send_buf_len, int receiv_buf_len,
+                                                 int timeout_s, int timeout_ms) {
+    (void)send_buf_len;
+    (void)receiv_buf_len;
+    std::vector<std::uint8_t> reply(inputByteArray.size());
+    const int size = static_cast<int>(inputByteArray.size());
+    const int result = CPPMain().SendCommand_Update(port, inputByteArray.data(), size,
+                                                    reply.data(), size, timeout_s, timeout_ms);
+    returnBufferArray.clear();
+    if (result == 1 && !inputByteArray.empty()) returnBufferArray = std::move(reply);
+    return result;
 }
 
 }  // namespace hublink

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace hublink {
 
@@ -51,6 +52,18 @@ public:
     std::string SendCommand(const std::string& portPath, const std::string& command,
                             std::uint8_t* rcvBuf, int bound, int rcvLen,
                             int seconds, int milliseconds);
+
+    // One loader packet on a port opened for it alone: open and claim, raw
+    // 8N1 at 115200, drop stale input, write `sendLen` bytes in one write
+    // (on failure "Error <errno> writing to serial port: <text>" on stderr),
+    // print "Wrote <n> bytes to the serial port." on stdout, zero `rcvBuf`
+    // and read until `rcvLen` bytes arrived or 0.25 s ran out; close on every
+    // path. Returns 1 when the exchange took place (a missing or short reply
+    // leaves zeros), 0 when the port could not be opened, configured,
+    // written or read. `timeout_s` and `timeout_ms` have no effect. A whole
+    // update holds one LoaderPort instead of calling this per packet.
+    int SendCommand_Update(const std::string& port, const std::uint8_t* sendBuf, int sendLen,
+                           std::uint8_t* rcvBuf, int rcvLen, int timeout_s, int timeout_ms);
 };
 
 // Bridge used by the window code; one instance per exchange. `send_buf_len`
@@ -60,6 +73,16 @@ public:
     std::string Send_Command_Wrapper(const std::string& port, const std::string& Command,
                                      std::uint8_t* prcv_buf, int send_buf_len,
                                      int receiv_buf_len, int timeout_s, int timeout_ms);
+
+    // One loader packet through SendCommand_Update, with a receive buffer as
+    // long as the packet. On success `returnBufferArray` is replaced by the
+    // reply (as many bytes as the packet); on failure it is left empty.
+    // `send_buf_len` and `receiv_buf_len` do not change either length.
+    int Send_Command_Update_Wrapper(const std::string& port,
+                                    const std::vector<std::uint8_t>& inputByteArray,
+                                    std::vector<std::uint8_t>& returnBufferArray,
+                                    int send_buf_len, int receiv_buf_len, int timeout_s,
+                                    int timeout_ms);
 };
 
 }  // namespace hublink

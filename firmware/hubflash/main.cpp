@@ -1,0 +1,53 @@
+// hubflash: a hub's firmware update from the command line. See --help.
+#include <signal.h>
+
+#include <atomic>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "flash_app.h"
+#include "flash_options.h"
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+void onInterrupt(int) { interrupted = true; }
+
+// A first Ctrl-C stops the update between packets (never inside one); a
+// second one ends the program at once.
+void catchInterrupts() {
+    struct sigaction action{};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const auto parsed = hubflash::parseFlashOptions({argv + 1, argv + argc});
+        if (!parsed.options) {
+            std::fprintf(stderr, "hubflash: %s\n", parsed.error.c_str());
+            std::fputs(hubflash::flashUsage(), stdout);
+            return hubflash::exitStatus(hubflash::Verdict::Usage);
+        }
+        if (parsed.options->help) {
+            std::fputs(hubflash::flashUsage(), stdout);
+            return 0;
+        }
+        catchInterrupts();
+        return hubflash::runHubflash(*parsed.options, &interrupted);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "hubflash: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "hubflash: unexpected failure\n");
+    }
+    std::printf("I/O Error!\n");
+    return 1;
+}

@@ -1,0 +1,55 @@
+// One firmware update attempt on a hub: the hub commands that hand the port
+// to the loader, then the programming sequence on the port held open.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "firmware/firmware_file.h"
+#include "firmware/isp_session.h"
+#include "hublink/protocol.h"
+
+namespace firmware {
+
+// Result texts of an attempt. The window shows every text other than the
+// first three as its I/O error.
+inline constexpr std::string_view kUpdateOk = "OK";
+inline constexpr std::string_view kPasswordErr = "Password Err";
+inline constexpr std::string_view kStateErr = "State Err";
+inline constexpr std::string_view kLoaderErr = "Loader Err";  // the sequence stopped
+inline constexpr std::string_view kImageErr = "Image Err";    // image unreadable; nothing sent
+
+struct UpdateOutcome {
+    std::string result;  // one of the texts above
+    std::string detail;  // why a failed attempt stopped; empty otherwise
+    bool ok() const { return result == kUpdateOk; }
+};
+
+struct UpdateOptions : IspOptions {
+    // The hub sits in its loader already (a failed update left it there):
+    // no hub commands, the sequence starts with the connect packet.
+    bool hubInLoader = false;
+};
+
+// Sends "?Q" (its reply is not examined) and "EUFW" + `password` exactly as
+// given, each one exchange of the windowed transport with the protected
+// operations' limits, and classifies the reply to "EUFW" (an unanswered
+// command is refused).
+hublink::ReplyClass requestLoader(const std::string& comport, const std::string& password);
+
+// Enters the loader (unless options.hubInLoader), opens and claims the port
+// once at 115200 baud and programs `image`. "OK" only when every reply passed
+// its tests and the loader confirmed the image checksum; "Password Err" on
+// "E01"; "State Err" when the hub refused or did not answer "EUFW" (nothing
+// else is sent then); "Loader Err" when the sequence stopped.
+UpdateOutcome runUpdate(const std::string& comport, const std::string& password,
+                        const ApromImage& image, const UpdateOptions& options);
+
+// The window's background part of an update: loads the image at `binpath`
+// (READ_APROM_BIN_FILE, before anything is sent, so an unreadable image gives
+// "Image Err" with the hub untouched), then runUpdate. `selectRow` is unused.
+UpdateOutcome proceedUpdate(int selectRow, const std::string& password,
+                            const std::string& binpath, const std::string& comport,
+                            const UpdateOptions& options);
+
+}  // namespace firmware

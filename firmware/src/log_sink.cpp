@@ -1,0 +1,15 @@
+#include "firmware/log_sink.h"
+
+#include <cstdio>
+
+namespace firmware {
+
+LogSink stdoutLog() {
+    return [](const std::string& line) {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    };
+}
+
+}  // namespace firmware
