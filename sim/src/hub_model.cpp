@@ -32,7 +32,9 @@ void validate(const HubConfig& c) {
     require(c.password.size() == 8, "password must have 8 characters");
     require(c.description.size() <= HubModel::kMaxDescription && !hasLineEnd(c.description),
             "description must be one line of at most 100 bytes");
-    require(c.resetSilence.count() >= 0, "resetSilence must not be negative");
+    require(c.resetSilence.count() >= 0 && c.eraseTime.count() >= 0 &&
+                c.loaderListen.count() >= 0 && c.bootTime.count() >= 0,
+            "resetSilence, eraseTime, loaderListen and bootTime must not be negative");
 }
 
 }  // namespace
@@ -140,15 +142,14 @@ Outcome HubModel::restoreDefaults(std::string_view args) {
 Outcome HubModel::resetHub(std::string_view args) {
     if (args.size() != 8) return kRefused;
     if (!passwordOk(args)) return kWrongPassword;
-    states_ = powerOnStates_;
+    powerUp();
     return {"G\n", After::Reset};
 }
 
 Outcome HubModel::enterFirmwareUpdate(std::string_view args) {
     if (args.size() != 8) return kRefused;
     if (!passwordOk(args)) return kWrongPassword;
-    firmwareUpdate_ = true;
-    return {"G\n", After::FirmwareUpdate};
+    return {"G\n", After::Loader};
 }
 
 }  // namespace sim

@@ -14,7 +14,7 @@ public:
     // Longest description "ESDD" stores, in bytes.
     static constexpr std::size_t kMaxDescription = 100;
 
-    enum class After { Nothing, Reset, FirmwareUpdate };
+    enum class After { Nothing, Reset, Loader };
     struct Outcome {
         std::string reply;  // ends with LF
         After after = After::Nothing;
@@ -30,8 +30,10 @@ public:
     std::uint32_t powerOnStates() const { return powerOnStates_; }
     const std::string& password() const { return password_; }
     const std::string& description() const { return description_; }
-    bool inFirmwareUpdate() const { return firmwareUpdate_; }
     const HubConfig& config() const { return config_; }
+
+    // The application starts afresh (after its loader): power-on states apply.
+    void powerUp() { states_ = powerOnStates_; }
 
     // The firmware text without its first letter, read as decimal; 0 if unreadable.
     static int firmwareNumber(const std::string& firmware);
@@ -56,7 +58,6 @@ private:
     std::uint32_t powerOnStates_;
     std::string password_;
     std::string description_;
-    bool firmwareUpdate_ = false;
 };
 
 }  // namespace sim

@@ -15,8 +15,16 @@ namespace sim {
 
 namespace {
 
-// 10 bits per character (start, 8 data, stop) at 9600 baud.
-constexpr long kCharNanos = 1'000'000'000L * 10 / 9600;
+// 10 bits per character: start, 8 data, stop.
+long charNanos(int baud) { return baud > 0 ? 1'000'000'000L * 10 / baud : 0; }
+
+speed_t speedFor(int baud) {
+    switch (baud) {
+        case 9600: return B9600;
+        case 115200: return B115200;
+        default: return B0;
+    }
+}
 
 [[noreturn]] void throwErrno(const char* what) {
     throw std::system_error(errno, std::generic_category(), what);
@@ -84,12 +92,13 @@ Pty openRawPty() {
     return pty;
 }
 
-bool lineIsRaw9600(int fd) {
+bool lineIsRaw(int fd, int baud) {
+    const speed_t speed = speedFor(baud);
     termios tio{};
-    if (tcgetattr(fd, &tio) != 0) return false;
+    if (speed == B0 || tcgetattr(fd, &tio) != 0) return false;
     return (tio.c_cflag & CSIZE) == CS8 && !(tio.c_cflag & (PARENB | CSTOPB)) &&
-           !(tio.c_lflag & (ICANON | ECHO)) && cfgetispeed(&tio) == B9600 &&
-           cfgetospeed(&tio) == B9600;
+           !(tio.c_lflag & (ICANON | ECHO)) && cfgetispeed(&tio) == speed &&
+           cfgetospeed(&tio) == speed;
 }
 
 bool writeAll(int fd, std::string_view data, int limitMillis) {
@@ -110,11 +119,19 @@ bool writeAll(int fd, std::string_view data, int limitMillis) {
     return true;
 }
 
-bool writePaced(int fd, std::string_view data) {
+std::size_t discardInput(int fd) {
+    char buffer[512];
+    std::size_t total = 0;
+    for (ssize_t n; total < 65536 && (n = ::read(fd, buffer, sizeof buffer)) > 0;) total += std::size_t(n);
+    return total;
+}
+
+bool writePaced(int fd, std::string_view data, int baud) {
+    const long nanos = charNanos(baud);
     timespec due{};
     clock_gettime(CLOCK_MONOTONIC, &due);
     for (char c : data) {
-        addNanos(due, kCharNanos);
+        addNanos(due, nanos);
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
         }
         if (!writeAll(fd, std::string_view(&c, 1), 1000)) return false;
@@ -135,6 +152,8 @@ void WakePipe::signal() {
     [[maybe_unused]] ssize_t n = ::write(write_.get(), &byte, 1);
 }
 
-long wireMicros(std::size_t bytes) { return static_cast<long>(bytes) * kCharNanos / 1000; }
+long wireMicros(std::size_t bytes, int baud) {
+    return static_cast<long>(bytes) * charNanos(baud) / 1000;
+}
 
 }  // namespace sim

@@ -37,19 +37,24 @@ struct Pty {
 // are close-on-exec. Throws std::system_error.
 Pty openRawPty();
 
-// Whether the line (read through either side) is raw 8N1 at 9600 baud.
-bool lineIsRaw9600(int fd);
+// Whether the line (read through either side) is raw 8N1 at `baud` (9600 or
+// 115200; any other number is never right).
+bool lineIsRaw(int fd, int baud);
 
 // Writes all of `data` to a non-blocking descriptor, waiting at most
 // `limitMillis` for room. False when the data could not all be written.
 bool writeAll(int fd, std::string_view data, int limitMillis);
 
-// Writes byte by byte, each byte due one character time at 9600 baud after the
-// previous one, as a real line delivers them.
-bool writePaced(int fd, std::string_view data);
+// Reads and drops what is waiting on a non-blocking descriptor (at most
+// 64 KiB, so a flooding client cannot hold the caller). Returns the count.
+std::size_t discardInput(int fd);
 
-// Time the line needs to carry `bytes` characters at 9600 baud, in microseconds.
-long wireMicros(std::size_t bytes);
+// Writes byte by byte, each byte due one character time at `baud` after the
+// previous one, as a real line delivers them.
+bool writePaced(int fd, std::string_view data, int baud);
+
+// Time the line needs to carry `bytes` characters at `baud`, in microseconds.
+long wireMicros(std::size_t bytes, int baud);
 
 // A self-pipe that wakes a poll() on another thread. Non-blocking both ends.
 class WakePipe {

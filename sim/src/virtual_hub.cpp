@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "hub_model.h"
+#include "isp_loader.h"
 #include "line_assembler.h"
 #include "pty_device.h"
 #include "reply_plan.h"
@@ -23,24 +25,43 @@ namespace {
 constexpr int kPollMillis = 50;
 constexpr int kWriteLimitMillis = 1000;
 constexpr auto kVanishWait = std::chrono::seconds(2);
+constexpr int kCommandBaud = 9600;
+constexpr int kLoaderBaud = 115200;
+
+using Clock = std::chrono::steady_clock;
+using WriteListener = std::function<void(std::size_t, std::uint16_t)>;
+
+int millisFor(long micros) { return static_cast<int>((micros + 999) / 1000); }
 
 }  // namespace
 
 struct VirtualHub::Impl {
     explicit Impl(HubConfig config)
-        : model(config), wireTiming(config.wireTiming), resetSilence(config.resetSilence) {}
+        : model(config),
+          wireTiming(config.wireTiming),
+          resetSilence(config.resetSilence),
+          eraseTime(config.eraseTime),
+          loaderListen(config.loaderListen),
+          bootTime(config.bootTime) {}
 
     void serve();
+    int pollMillis();
     void handleBytes(std::string_view bytes);
     void handleLine(const std::string& line);
+    bool loaderOwnsPort();
+    void handleLoaderBytes(std::string_view bytes);
+    void carryOut(const LoaderStep& step, const WriteListener& listener);
+    void expireListen();
+    void restartChip();       // caller holds the mutex
+    void startApplication();  // caller holds the mutex
     std::optional<Fault> takeFault();  // caller holds the mutex
-    void sendReply(const std::string& reply, const Fault* fault);
-    bool writePiece(const std::string& piece);
+    void sendPlan(const ReplyPlan& plan, int baud);
+    bool writePiece(const std::string& piece, int baud);
     bool pause(int millis);
     bool interrupted() const { return stopRequested || vanishRequested; }
     void closeDevice();
 
-    mutable std::mutex mutex;  // guards the members up to `deviceClosed`
+    mutable std::mutex mutex;  // guards the members up to `writeListener`
     std::condition_variable closedCv;
     HubModel model;
     std::vector<std::string> received;
@@ -48,16 +69,24 @@ struct VirtualHub::Impl {
     std::optional<Fault> persistentFault;
     bool settingsOk = true;
     bool deviceClosed = false;
+    Clock::time_point silentUntil{};
+    bool loaderActive = false;
+    std::optional<Clock::time_point> listenUntil;
+    IspLoader loader;
+    PacketAssembler packets;
+    std::vector<IspPacket> loaderPackets;
+    int completedWrites = 0;
+    bool loaderSettingsOk = true;
+    WriteListener writeListener;
 
     const bool wireTiming;
-    const std::chrono::milliseconds resetSilence;
+    const std::chrono::milliseconds resetSilence, eraseTime, loaderListen, bootTime;
     Pty pty = openRawPty();  // descriptors used only by the serving thread
     WakePipe wake;
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> vanishRequested{false};
     std::atomic<std::size_t> bytesIn{0}, bytesOut{0};
-    LineAssembler assembler;
-    std::chrono::steady_clock::time_point silentUntil{};
+    LineAssembler assembler;  // serving thread only
     std::thread thread;
 };
 
@@ -66,7 +95,9 @@ void VirtualHub::Impl::serve() {
     while (!stopRequested) {
         if (vanishRequested) return closeDevice();
         pollfd fds[2] = {{pty.master.get(), POLLIN, 0}, {wake.readFd(), POLLIN, 0}};
-        if (::poll(fds, 2, kPollMillis) <= 0) continue;
+        const int ready = ::poll(fds, 2, pollMillis());
+        expireListen();
+        if (ready <= 0) continue;
         if (fds[0].revents & POLLIN) {
             ssize_t n = ::read(pty.master.get(), buffer, sizeof buffer);
             if (n > 0) {
@@ -80,32 +111,114 @@ void VirtualHub::Impl::serve() {
     }
 }
 
+// Wakes in time for the end of the loader's listen window.
+int VirtualHub::Impl::pollMillis() {
+    std::lock_guard lock(mutex);
+    if (!listenUntil) return kPollMillis;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*listenUntil - Clock::now());
+    return std::clamp(int(left.count()), 0, kPollMillis);
+}
+
+// Lines go one at a time: the line that hands the port to the loader leaves
+// the bytes behind it to the loader.
 void VirtualHub::Impl::handleBytes(std::string_view bytes) {
-    for (const std::string& line : assembler.feed(bytes)) {
-        handleLine(line);
-        if (interrupted() || !pty.master.valid()) return;
+    while (!bytes.empty() && !interrupted() && pty.master.valid()) {
+        if (loaderOwnsPort()) return handleLoaderBytes(bytes);
+        const std::size_t cr = bytes.find('\r');
+        const std::size_t take = cr == std::string_view::npos ? bytes.size() : cr + 1;
+        for (const std::string& line : assembler.feed(bytes.substr(0, take))) handleLine(line);
+        bytes.remove_prefix(take);
     }
 }
 
 void VirtualHub::Impl::handleLine(const std::string& line) {
-    bool lineOk = lineIsRaw9600(pty.master.get());
+    bool lineOk = lineIsRaw(pty.master.get(), kCommandBaud);
     HubModel::Outcome outcome;
     std::optional<Fault> fault;
     {
         std::lock_guard lock(mutex);
         received.push_back(line + "\r");
         settingsOk = settingsOk && lineOk;
-        // A restarting hub, or one handed to its loader, hears nothing.
-        if (model.inFirmwareUpdate() || std::chrono::steady_clock::now() < silentUntil) return;
+        if (Clock::now() < silentUntil) return;  // a restarting hub hears nothing
         outcome = model.handle(line);
         fault = takeFault();
+        if (outcome.after == HubModel::After::Loader) {
+            loaderActive = true;
+            loader.restart();
+            packets.clear();
+        }
     }
     // A pty delivers the command at once; a real line needs its character
     // times first (the line plus its CR), so a paced hub waits for them.
-    if (wireTiming && !pause(static_cast<int>((wireMicros(line.size() + 1) + 999) / 1000))) return;
-    sendReply(outcome.reply, fault ? &*fault : nullptr);
-    if (outcome.after == HubModel::After::Reset)
-        silentUntil = std::chrono::steady_clock::now() + resetSilence;
+    if (wireTiming && !pause(millisFor(wireMicros(line.size() + 1, kCommandBaud)))) return;
+    sendPlan(planReply(outcome.reply, fault ? &*fault : nullptr), kCommandBaud);
+    std::lock_guard lock(mutex);
+    if (outcome.after == HubModel::After::Reset) silentUntil = Clock::now() + resetSilence;
+    // The loader's listen window opens once the host has been told to go on.
+    if (outcome.after == HubModel::After::Loader && loaderActive)
+        listenUntil = Clock::now() + loaderListen;
+}
+
+bool VirtualHub::Impl::loaderOwnsPort() {
+    std::lock_guard lock(mutex);
+    return loaderActive;
+}
+
+void VirtualHub::Impl::handleLoaderBytes(std::string_view bytes) {
+    const auto now = Clock::now();
+    const bool lineOk = lineIsRaw(pty.master.get(), kLoaderBaud);
+    LoaderStep step;
+    WriteListener listener;
+    {
+        std::lock_guard lock(mutex);
+        if (now < silentUntil) return;  // the chip is still starting
+        listenUntil.reset();            // a byte came: the loader stays
+        // Bytes behind a whole packet came before its reply could have:
+        // the chip handles one packet at a time and loses them.
+        const auto fed = packets.feed(bytes, now);
+        if (!fed.packet) return;
+        loaderPackets.push_back(*fed.packet);
+        loaderSettingsOk = loaderSettingsOk && lineOk;
+        step = loader.handle(*fed.packet);
+        if (step.written) {
+            ++completedWrites;
+            listener = writeListener;
+        }
+    }
+    carryOut(step, listener);
+}
+
+void VirtualHub::Impl::carryOut(const LoaderStep& step, const WriteListener& listener) {
+    if (wireTiming && !pause(millisFor(wireMicros(kIspPacketSize, kLoaderBaud)))) return;
+    if (step.erase && !pause(step.eraseMillis.value_or(int(eraseTime.count())))) return;
+    if (step.written && listener) listener(step.written->bytes, step.written->checksum);
+    bytesIn += discardInput(pty.master.get());  // whatever came while the chip was busy
+    sendPlan(step.reply, kLoaderBaud);
+    if (!step.run) return;
+    std::lock_guard lock(mutex);
+    restartChip();
+}
+
+void VirtualHub::Impl::expireListen() {
+    std::lock_guard lock(mutex);
+    if (!listenUntil || Clock::now() < *listenUntil) return;
+    listenUntil.reset();
+    if (!loader.imageIncomplete() && !loader.mute()) startApplication();
+}
+
+// A chip whose flash holds no whole image comes back into its loader.
+void VirtualHub::Impl::restartChip() {
+    silentUntil = Clock::now() + bootTime;
+    packets.clear();
+    loader.restart();
+    if (!loader.imageIncomplete()) startApplication();
+}
+
+void VirtualHub::Impl::startApplication() {
+    loaderActive = false;
+    listenUntil.reset();
+    assembler = LineAssembler();
+    model.powerUp();
 }
 
 std::optional<Fault> VirtualHub::Impl::takeFault() {
@@ -115,19 +228,18 @@ std::optional<Fault> VirtualHub::Impl::takeFault() {
     return fault;
 }
 
-void VirtualHub::Impl::sendReply(const std::string& reply, const Fault* fault) {
-    ReplyPlan plan = planReply(reply, fault);
+void VirtualHub::Impl::sendPlan(const ReplyPlan& plan, int baud) {
     if (plan.vanish) return closeDevice();
     if (plan.delayMillis > 0 && !pause(plan.delayMillis)) return;
     for (std::size_t i = 0; i < plan.pieces.size(); ++i) {
         if (i > 0 && plan.gapMillis > 0 && !pause(plan.gapMillis)) return;
-        if (!writePiece(plan.pieces[i])) return;
+        if (!writePiece(plan.pieces[i], baud)) return;
     }
 }
 
-bool VirtualHub::Impl::writePiece(const std::string& piece) {
+bool VirtualHub::Impl::writePiece(const std::string& piece, int baud) {
     bytesOut += piece.size();
-    if (wireTiming) return writePaced(pty.master.get(), piece);
+    if (wireTiming) return writePaced(pty.master.get(), piece, baud);
     return writeAll(pty.master.get(), piece, kWriteLimitMillis);
 }
 
@@ -223,14 +335,64 @@ std::string VirtualHub::description() const {
     return impl_->model.description();
 }
 
-bool VirtualHub::inFirmwareUpdate() const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->model.inFirmwareUpdate();
-}
-
 bool VirtualHub::lineSettingsOk() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->settingsOk;
+}
+
+bool VirtualHub::inLoader() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->loaderActive;
+}
+
+void VirtualHub::pushLoaderFault(LoaderFault fault) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->loader.pushFault(fault);
+}
+
+void VirtualHub::clearLoaderFaults() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->loader.clearFaults();
+}
+
+std::vector<std::uint8_t> VirtualHub::flashImage() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->loader.image();
+}
+
+std::vector<std::array<std::uint8_t, 64>> VirtualHub::loaderPackets() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->loaderPackets;
+}
+
+void VirtualHub::clearLoaderPackets() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->loaderPackets.clear();
+}
+
+int VirtualHub::completedWrites() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->completedWrites;
+}
+
+bool VirtualHub::loaderLineSettingsOk() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->loaderSettingsOk;
+}
+
+void VirtualHub::enterLoader() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->loader.eraseFlash();
+    impl_->loader.restart();
+    impl_->packets.clear();
+    impl_->loaderActive = true;
+    impl_->listenUntil.reset();
+    impl_->silentUntil = {};
+}
+
+void VirtualHub::setWriteListener(std::function<void(std::size_t, std::uint16_t)> listener) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->writeListener = std::move(listener);
 }
 
 }  // namespace sim

@@ -7,7 +7,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -39,6 +41,14 @@ public:
 
     int fd() const { return fd_; }
 
+    // Another speed, still raw 8N1 (the loader talks at 115200).
+    void setSpeed(speed_t speed) {
+        termios tio{};
+        tcgetattr(fd_, &tio);
+        cfsetspeed(&tio, speed);
+        tcsetattr(fd_, TCSANOW, &tio);
+    }
+
     void send(std::string_view bytes) {
         if (::write(fd_, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
             throw std::runtime_error("short write");
@@ -46,18 +56,17 @@ public:
 
     // Each read() result until an LF arrives or `millis` run out.
     std::vector<std::string> readPieces(int millis) {
-        std::vector<std::string> pieces;
-        const auto start = Clock::now();
-        for (int left = millis; left > 0; left = millis - millisSince(start)) {
-            pollfd p{fd_, POLLIN, 0};
-            char buffer[256];
-            if (::poll(&p, 1, left) <= 0 || !(p.revents & POLLIN)) break;
-            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-            if (n <= 0) break;
-            pieces.emplace_back(buffer, std::size_t(n));
-            if (pieces.back().find('\n') != std::string::npos) break;
-        }
-        return pieces;
+        return readPiecesUntil(millis, [](const std::string& piece, std::size_t) {
+            return piece.find('\n') != std::string::npos;
+        });
+    }
+
+    // Each read() result until `count` bytes arrived or `millis` run out;
+    // never reads past `count`.
+    std::vector<std::string> readCount(std::size_t count, int millis) {
+        return readPiecesUntil(
+            millis, [count](const std::string&, std::size_t total) { return total >= count; },
+            count);
     }
 
     std::string readReply(int millis = 1000) {
@@ -72,6 +81,24 @@ public:
     }
 
 private:
+    template <typename Done>
+    std::vector<std::string> readPiecesUntil(int millis, Done done, std::size_t most = SIZE_MAX) {
+        std::vector<std::string> pieces;
+        std::size_t total = 0;
+        const auto start = Clock::now();
+        for (int left = millis; left > 0; left = millis - millisSince(start)) {
+            pollfd p{fd_, POLLIN, 0};
+            char buffer[256];
+            if (::poll(&p, 1, left) <= 0 || !(p.revents & POLLIN)) break;
+            const ssize_t n = ::read(fd_, buffer, std::min(sizeof buffer, most - total));
+            if (n <= 0) break;
+            pieces.emplace_back(buffer, std::size_t(n));
+            total += std::size_t(n);
+            if (done(pieces.back(), total) || total >= most) break;
+        }
+        return pieces;
+    }
+
     int fd_;
 };
 

@@ -2,8 +2,10 @@
 // pseudo-terminal so that the tools can talk to it exactly as to hardware.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,7 +22,7 @@ inline constexpr std::string_view kFactoryPassword = "kiwi    ";
 // hub could have makes the VirtualHub constructor throw std::invalid_argument.
 struct HubConfig {
     int ports = 4;                       // downstream ports, 1..32; sent as two decimal digits
-    std::string productId = "0AB3";      // 4 characters
+    std::string productId = "0AB3";      // 4 characters; firmware files name it in hex
     std::string firmware = "V04";        // a letter and two digits; below 4 has no "E?Q2"/"ESDD"
     std::string uid = "0123456789AB";    // 12 characters
     std::string description = "Virtual Hub";  // one line, at most 100 bytes
@@ -28,7 +30,10 @@ struct HubConfig {
     std::uint32_t states = 0;            // live port states, bit p-1 = port p; absent ports read as 1
     std::uint32_t powerOnStates = 0;     // states applied after a reset
     std::chrono::milliseconds resetSilence{2000};  // no replies for this long after "RH"
-    bool wireTiming = false;             // pace replies at 9600 baud, byte by byte
+    std::chrono::milliseconds eraseTime{400};      // loader: whole-flash erase before the first APROM reply
+    std::chrono::milliseconds loaderListen{500};   // loader: wait for a first byte, then start the application
+    std::chrono::milliseconds bootTime{300};       // silence while the application starts after a run packet
+    bool wireTiming = false;             // pace replies byte by byte (9600 baud, loader 115200)
     bool extendedCrLf = true;            // the extended identify reply ends with CR LF
 };
 
@@ -51,6 +56,29 @@ struct Fault {
     int millis = 0;
     int count = 0;
     std::string raw;
+};
+
+// A fault of the firmware loader, for tests of the update's failure paths.
+// Each is used once: those naming a packet wait for the first packet whose
+// number field (bytes 4-7) carries `packet`; the others act on the next
+// packet they fit, in push order. Silent is the exception: it holds until
+// clearLoaderFaults().
+struct LoaderFault {
+    enum class Kind {
+        Silent,              // the loader answers nothing at all (and stays in the loader)
+        AnswerAfterConnects, // ignores the first `count` connect packets, then answers
+        DropReply,           // no reply to the packet whose number field (bytes 4-7) is `packet`
+        WrongChecksum,       // that packet's reply checksum is off by one
+        WrongNumber,         // that packet's reply carries a wrong packet number
+        SplitReply,          // that packet's reply goes out as `count` bytes, a pause of `millis`, the rest
+        SlowErase,           // the erase before the first APROM reply takes `millis`
+        CorruptWrite,        // one byte of that packet's data is written wrongly (readback shows it)
+        WrongImageChecksum,  // the image checksum in the last data packet's reply is off by one
+    };
+    Kind kind = Kind::Silent;
+    std::uint32_t packet = 0;  // host packet number the fault waits for (the first packet that carries it)
+    int count = 0;
+    int millis = 0;
 };
 
 // One virtual hub on its own pseudo-terminal, served by its own thread.
@@ -93,11 +121,46 @@ public:
     std::uint32_t powerOnStates() const;
     std::string password() const;
     std::string description() const;
-    bool inFirmwareUpdate() const;
 
     // Whether every command so far arrived on a line configured raw 8N1 at
     // 9600 baud (checked with tcgetattr on the master when a line completes).
     bool lineSettingsOk() const;
+
+    // The firmware loader. An accepted "EUFW" hands the port to it: from then
+    // on bytes are cut into 64-byte packets (a part followed by a pause of
+    // more than 50 ms is dropped; bytes that arrive while a packet is being
+    // handled are lost). If no byte comes within loaderListen and the flash
+    // holds a whole application, the application starts again; a run packet
+    // restarts it after bootTime. The application comes back with its
+    // power-on states and unchanged identity, whatever image was written.
+    bool inLoader() const;
+    bool inFirmwareUpdate() const { return inLoader(); }  // older name
+
+    void pushLoaderFault(LoaderFault fault);
+    void clearLoaderFaults();
+
+    // The N image bytes from flash address 0, N being the length named by the
+    // last first-APROM packet; empty before any.
+    std::vector<std::uint8_t> flashImage() const;
+
+    // Every whole packet the loader received, in order.
+    std::vector<std::array<std::uint8_t, 64>> loaderPackets() const;
+    void clearLoaderPackets();
+
+    // Images written to their last byte.
+    int completedWrites() const;
+
+    // Whether every packet so far arrived on a line configured raw 8N1 at
+    // 115200 baud (checked when each packet completes).
+    bool loaderLineSettingsOk() const;
+
+    // Puts the hub where a failed update leaves it: in its loader, flash
+    // erased (image forgotten), no listen timeout.
+    void enterLoader();
+
+    // Called on the hub's thread when an image is complete, with its length
+    // and the loader's 16-bit sum of it read back from flash. May be empty.
+    void setWriteListener(std::function<void(std::size_t bytes, std::uint16_t checksum)> listener);
 
 private:
     struct Impl;
