@@ -32,6 +32,11 @@ int serve(const sim::SimOptions& options, const sigset_t& stopSignals) {
         paths.push_back(registry ? registry->add("ttyUSB" + std::to_string(k), pty) : pty);
     }
 
+    for (std::size_t k = 0; k < hubs.size(); ++k)
+        hubs[k]->setWriteListener([path = paths[k]](std::size_t bytes, std::uint16_t checksum) {
+            std::fprintf(stderr, "hubsim: %s: firmware written, %zu bytes, checksum 0x%04X\n",
+                         path.c_str(), bytes, unsigned(checksum));
+        });
     for (const std::string& path : paths) std::printf("%s\n", path.c_str());
     if (std::fflush(stdout) != 0) return 1;
     waitForStop(stopSignals);

@@ -1,5 +1,6 @@
 #include "hubsim_options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -42,6 +43,13 @@ bool isUid(const std::string& v) {
     return true;
 }
 
+// Four uppercase hexadecimal digits: how a firmware file names the product.
+bool isProductId(const std::string& v) {
+    return v.size() == 4 && std::all_of(v.begin(), v.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+           });
+}
+
 std::string setHubs(SimOptions& o, const std::string& v) {
     auto n = readInt(v, 1, kMaxSimHubs);
     if (!n) return "--hubs wants a number from 1 to 64";
@@ -65,6 +73,19 @@ std::string setFirmware(SimOptions& o, const std::string& v) {
 std::string setUid(SimOptions& o, const std::string& v) {
     if (!isUid(v)) return "--uid wants 12 printable characters";
     o.hub.uid = v;
+    return {};
+}
+
+std::string setProductId(SimOptions& o, const std::string& v) {
+    if (!isProductId(v)) return "--pid wants 4 uppercase hexadecimal digits, e.g. 0AB3";
+    o.hub.productId = v;
+    return {};
+}
+
+std::string setEraseMillis(SimOptions& o, const std::string& v) {
+    auto n = readInt(v, 0, 60000);
+    if (!n) return "--erase-ms wants a number of milliseconds from 0 to 60000";
+    o.hub.eraseTime = std::chrono::milliseconds(*n);
     return {};
 }
 
@@ -94,6 +115,8 @@ const std::vector<OptionRule>& optionRules() {
         {"--ports", true, setPorts},
         {"--firmware", true, setFirmware},
         {"--uid", true, setUid},
+        {"--pid", true, setProductId},
+        {"--erase-ms", true, setEraseMillis},
         {"--description", true, setDescription},
         {"--password", true, setPassword},
         {"--states", true, setStates},
@@ -167,15 +190,22 @@ path on a line of its own, and serves them until SIGINT or SIGTERM.
   --firmware V04      firmware version; below V04 the hub has no UID or
                       description (default V04)
   --uid UID           12-character UID (default 0123456789AB)
+  --pid XXXX          product ID, 4 uppercase hexadecimal digits (default 0AB3)
   --description TEXT  hub description, at most 100 bytes (default Virtual Hub)
   --password PW       1 to 8 characters, padded with spaces (default kiwi)
   --states HEX8       initial and power-on port states as sent to the hub,
                       ports 1-8 first (default 00000000)
-  --wire              pace replies at 9600 baud, byte by byte
+  --erase-ms N        time the firmware loader takes to erase its flash before
+                      answering the first write packet, 0 to 60000 (default 400)
+  --wire              pace replies byte by byte: 9600 baud, the loader 115200
   --tree DIR          also build a device registry under DIR (DIR/sys, DIR/dev)
                       with each hub as DIR/dev/ttyUSB<k> on an ftdi_sio
                       adapter, print those paths instead, remove it at exit
   -h, --help          this text
+
+After "EUFW" with the right password a hub's firmware loader takes the port;
+each image it writes to the end is reported on standard error as
+"hubsim: PATH: firmware written, N bytes, checksum 0xXXXX".
 
 Invalid options exit with status 2.
 )";

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "hubsim_options.h"
+#include "isp_packets.h"
 #include "pty_client.h"
 
 namespace fs = std::filesystem;
@@ -21,12 +22,37 @@ TEST(HubsimOptions, RefusesWhatNoHubCouldBe) {
         {"--firmware", "404"},  {"--uid", "0123456789 B"}, {"--password", "ninechars"},
         {"--states", "F4FFFFFG"}, {"--description", std::string(101, 'd')}, {"--tree", ""},
         {"--bogus"},            {"hubs"},
+        {"--pid", "0ab3"},      {"--pid", "0AB"},        {"--pid", "0AB3F"},
+        {"--pid", "GHIJ"},      {"--pid", " AB3"},       {"--erase-ms", "60001"},
+        {"--erase-ms", "-1"},   {"--erase-ms", "1s"},    {"--erase-ms"},
     };
     for (const auto& args : bad) {
         const sim::ParsedSimOptions parsed = sim::parseSimOptions(args);
         EXPECT_FALSE(parsed.options.has_value()) << args[0];
         EXPECT_FALSE(parsed.error.empty()) << args[0];
     }
+}
+
+TEST(HubsimOptions, ProductIdAndEraseTimeReachTheHub) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string productId;
+        int eraseMillis;
+    };
+    const Case cases[] = {
+        {{}, "0AB3", 400},
+        {{"--pid", "FFFF", "--erase-ms", "0"}, "FFFF", 0},
+        {{"--erase-ms", "60000", "--pid", "1A2B"}, "1A2B", 60000},
+    };
+    for (const Case& c : cases) {
+        const sim::ParsedSimOptions parsed = sim::parseSimOptions(c.args);
+        ASSERT_TRUE(parsed.options.has_value()) << parsed.error;
+        EXPECT_EQ(parsed.options->hub.productId, c.productId);
+        EXPECT_EQ(parsed.options->hub.eraseTime.count(), c.eraseMillis);
+    }
+    const std::string usage = sim::simUsage();
+    EXPECT_NE(usage.find("--pid XXXX"), std::string::npos);
+    EXPECT_NE(usage.find("--erase-ms N"), std::string::npos);
 }
 
 TEST(HubsimOptions, SeveralHubsGetDistinctUids) {
@@ -39,10 +65,12 @@ TEST(HubsimOptions, SeveralHubsGetDistinctUids) {
     EXPECT_EQ(uids.size(), 64u);
 }
 
-// Starts the built program; its standard output comes back on `out`.
-pid_t startHubsim(std::vector<std::string> args, int& out) {
-    int fds[2];
+// Starts the built program; its standard output comes back on `out`, its
+// standard error on `err` when given.
+pid_t startHubsim(std::vector<std::string> args, int& out, int* err = nullptr) {
+    int fds[2], errFds[2] = {-1, -1};
     if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
+    if (err && ::pipe2(errFds, O_CLOEXEC) != 0) return -1;
     args.insert(args.begin(), HUBSIM_PATH);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -50,12 +78,16 @@ pid_t startHubsim(std::vector<std::string> args, int& out) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(fds[1], 1);
-        ::dup2(::open("/dev/null", O_WRONLY), 2);
+        ::dup2(err ? errFds[1] : ::open("/dev/null", O_WRONLY), 2);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
     ::close(fds[1]);
     out = fds[0];
+    if (err) {
+        ::close(errFds[1]);
+        *err = errFds[0];
+    }
     return pid;
 }
 
@@ -101,12 +133,46 @@ TEST(HubsimProgram, ServesHubsInATreeUntilTerminated) {
     EXPECT_FALSE(fs::exists(tree));
 }
 
-TEST(HubsimProgram, InvalidOptionExitsWithTwo) {
-    int out = -1;
-    const pid_t pid = startHubsim({"--ports", "99"}, out);
+// A write through the loader of a hub with its own product ID is reported on
+// standard error with its size and checksum.
+TEST(HubsimProgram, ReportsAWrittenImage) {
+    int out = -1, err = -1;
+    const pid_t pid = startHubsim({"--pid", "1A2B", "--erase-ms", "0"}, out, &err);
     ASSERT_GT(pid, 0);
-    EXPECT_EQ(exitStatus(pid), 2);
+    const std::string path = readLine(out);
+    {
+        simtest::PtyClient client(path);
+        EXPECT_EQ(client.exchange("?Q"), "TAVRIN1A2B04V04\n");
+        ASSERT_EQ(client.exchange("EUFWkiwi    "), "G\n");
+        client.setSpeed(B115200);
+        const auto bytes = simtest::image(100, 200);
+        for (const simtest::Packet& p : simtest::writePackets(bytes, 3)) {
+            client.send(simtest::text(p));
+            std::string reply;
+            for (const std::string& piece : client.readCount(64, 1000)) reply += piece;
+            EXPECT_EQ(reply.size(), 64u);
+        }
+        char expected[128];
+        std::snprintf(expected, sizeof expected, "hubsim: %s: firmware written, 100 bytes, checksum 0x%04X",
+                      path.c_str(), simtest::byteSum(bytes) & 0xFFFF);
+        EXPECT_EQ(readLine(err), expected);
+    }
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(exitStatus(pid), 0);
     ::close(out);
+    ::close(err);
+}
+
+TEST(HubsimProgram, InvalidOptionExitsWithTwoAndSaysWhy) {
+    for (const auto& [option, value] : {std::pair{"--ports", "99"}, {"--pid", "m031"}}) {
+        int out = -1, err = -1;
+        const pid_t pid = startHubsim({option, value}, out, &err);
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(exitStatus(pid), 2) << option;
+        EXPECT_TRUE(readLine(err).starts_with(std::string("hubsim: ") + option)) << option;
+        ::close(out);
+        ::close(err);
+    }
 }
 
 }  // namespace
