@@ -61,7 +61,8 @@ LoadedImage loadImage(const FlashOptions& o) {
 std::optional<Verdict> checkHub(const std::string& path, const std::string& productId) {
     const hublink::QueryResult query = hublink::queryHub(path);
     if (query.status != "OK") {
-        note("no hub answers on " + path + " (" + query.status + ")");
+        note("no hub answers on " + path + " (" + query.status +
+             "); a hub that a failed update left in its loader answers only --recover");
         return Verdict::StateError;
     }
     const std::string hubPid = query.record.at("PID");

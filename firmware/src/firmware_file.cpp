@@ -97,7 +97,10 @@ std::optional<std::size_t> findBytesInArray(const Bytes& data, const Bytes& byte
 }
 
 std::optional<std::string> productIdOf(const Bytes& image) {
-    const Bytes marker(kPidMarker.begin(), kPidMarker.end());
+    // A compile-time copy: clang's sanitizer builds have been seen reading
+    // the shared inline variable before it held its text.
+    constexpr std::string_view markerText = kPidMarker;
+    const Bytes marker(markerText.begin(), markerText.end());
     const auto found = findBytesInArray(image, marker);
     if (!found) return std::nullopt;
     const std::size_t s = *found + marker.size();
