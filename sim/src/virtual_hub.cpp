@@ -51,7 +51,7 @@ struct VirtualHub::Impl {
     bool loaderOwnsPort();
     void handleLoaderBytes(std::string_view bytes);
     void carryOut(const LoaderStep& step, const WriteListener& listener);
-    void expireListen();
+    void expireTimers();
     void restartChip();       // caller holds the mutex
     void startApplication();  // caller holds the mutex
     std::optional<Fault> takeFault();  // caller holds the mutex
@@ -71,7 +71,8 @@ struct VirtualHub::Impl {
     bool deviceClosed = false;
     Clock::time_point silentUntil{};
     bool loaderActive = false;
-    std::optional<Clock::time_point> listenUntil;
+    std::optional<Clock::time_point> listenUntil;  // the loader's wait for a first byte
+    std::optional<Clock::time_point> bootUntil;    // the application starts then
     IspLoader loader;
     PacketAssembler packets;
     std::vector<IspPacket> loaderPackets;
@@ -96,7 +97,7 @@ void VirtualHub::Impl::serve() {
         if (vanishRequested) return closeDevice();
         pollfd fds[2] = {{pty.master.get(), POLLIN, 0}, {wake.readFd(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, pollMillis());
-        expireListen();
+        expireTimers();
         if (ready <= 0) continue;
         if (fds[0].revents & POLLIN) {
             ssize_t n = ::read(pty.master.get(), buffer, sizeof buffer);
@@ -111,12 +112,16 @@ void VirtualHub::Impl::serve() {
     }
 }
 
-// Wakes in time for the end of the loader's listen window.
+// Wakes in time for the end of the listen window or of the boot.
 int VirtualHub::Impl::pollMillis() {
     std::lock_guard lock(mutex);
-    if (!listenUntil) return kPollMillis;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*listenUntil - Clock::now());
-    return std::clamp(int(left.count()), 0, kPollMillis);
+    int millis = kPollMillis;
+    for (const auto& due : {listenUntil, bootUntil}) {
+        if (!due) continue;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now());
+        millis = std::clamp(int(left.count()), 0, millis);
+    }
+    return millis;
 }
 
 // Lines go one at a time: the line that hands the port to the loader leaves
@@ -199,24 +204,28 @@ void VirtualHub::Impl::carryOut(const LoaderStep& step, const WriteListener& lis
     restartChip();
 }
 
-void VirtualHub::Impl::expireListen() {
+void VirtualHub::Impl::expireTimers() {
     std::lock_guard lock(mutex);
-    if (!listenUntil || Clock::now() < *listenUntil) return;
+    const auto now = Clock::now();
+    if (bootUntil && now >= *bootUntil) startApplication();
+    if (!listenUntil || now < *listenUntil) return;
     listenUntil.reset();
     if (!loader.imageIncomplete() && !loader.mute()) startApplication();
 }
 
-// A chip whose flash holds no whole image comes back into its loader.
+// Until the application runs, the port stays the loader's and every byte is
+// lost. A chip whose flash holds no whole image comes back into its loader.
 void VirtualHub::Impl::restartChip() {
     silentUntil = Clock::now() + bootTime;
     packets.clear();
     loader.restart();
-    if (!loader.imageIncomplete()) startApplication();
+    if (!loader.imageIncomplete()) bootUntil = silentUntil;
 }
 
 void VirtualHub::Impl::startApplication() {
     loaderActive = false;
     listenUntil.reset();
+    bootUntil.reset();
     assembler = LineAssembler();
     model.powerUp();
 }
@@ -387,6 +396,7 @@ void VirtualHub::enterLoader() {
     impl_->packets.clear();
     impl_->loaderActive = true;
     impl_->listenUntil.reset();
+    impl_->bootUntil.reset();
     impl_->silentUntil = {};
 }
 

@@ -131,8 +131,9 @@ public:
     // more than 50 ms is dropped; bytes that arrive while a packet is being
     // handled are lost). If no byte comes within loaderListen and the flash
     // holds a whole application, the application starts again; a run packet
-    // restarts it after bootTime. The application comes back with its
-    // power-on states and unchanged identity, whatever image was written.
+    // restarts it after bootTime, bytes being lost meanwhile. The application
+    // comes back with its power-on states and unchanged identity, whatever
+    // image was written. False exactly while the application has the port.
     bool inLoader() const;
     bool inFirmwareUpdate() const { return inLoader(); }  // older name
 
