@@ -61,11 +61,54 @@ void IspSession::fail(std::string why) {
     if (failure_.empty()) failure_ = std::move(why);
 }
 
-bool IspSession::testReply(const Packet& packet, std::uint32_t n, const Bytes& reply,
-                           int received) {
+struct TransferTrace {
+    const char* write;   // "<write> writeByte start" / "... End"
+    const char* read;    // logged before the reply; may be null
+    const char* reply;   // label of the reply
+    bool noteSilence;    // log an empty reply as a failed exchange
+};
+
+namespace {
+
+const TransferTrace kTransferTrace{"UART_TRANSFER", "UART_TRANSFER read start", "returnBuffer",
+                                       false};
+const TransferTrace kAutoTrace{"UART_TRANSFER_AUTO", "UART_TRANSFER_AUTO read start",
+                                   "returnBuffer", false};
+const TransferTrace kStartTrace{"UART_TRANSFER_START_UPDATE_APROM", nullptr,
+                                    "UART_TRANSFER_START_UPDATE_APROM returnBuffer", true};
+
+}  // namespace
+
+int IspSession::send(Packet& packet, std::uint32_t n, std::chrono::milliseconds wait,
+                     const TransferTrace& trace, Bytes& reply) {
+    setPacketNumber(packet, n);
+    const std::string name(trace.write);
+    log(name + " writeByte start");
+    const int received = channel_.exchange(packet, reply, wait);
+    log(name + " writeByte End");
+    if (received < 0) {
+        log(kPortFailed);
+        fail(channel_.lastError());
+        return received;
+    }
+    if (trace.read) log(trace.read);
+    log(trace.reply);
+    if (options_.log) log(decimalList(reply));
+    if (received == 0 && trace.noteSilence) log(kPortFailed);
+    return received;
+}
+
+ReplyCheck IspSession::logChecks(const Packet& packet, std::uint32_t n, const Bytes& reply,
+                                 int received) {
     const ReplyCheck check = checkReply(packet, n, reply, static_cast<std::size_t>(received));
     if (!check.checksumOk) log("checksum error");
     if (!check.numberOk) log("package number error");
+    return check;
+}
+
+bool IspSession::testReply(const Packet& packet, std::uint32_t n, const Bytes& reply,
+                           int received) {
+    const ReplyCheck check = logChecks(packet, n, reply, received);
     if (received == 0)
         fail("no reply to packet " + std::to_string(n));
     else if (!check.complete)
@@ -81,19 +124,9 @@ bool IspSession::testReply(const Packet& packet, std::uint32_t n, const Bytes& r
 }
 
 Bytes IspSession::UART_TRANSFER(Packet& packet, std::uint32_t n) {
-    setPacketNumber(packet, n);
     Bytes reply;
-    log("UART_TRANSFER writeByte start");
-    const int received = channel_.exchange(packet, reply, options_.timings.reply);
-    log("UART_TRANSFER writeByte End");
-    if (received < 0) {
-        fail(channel_.lastError());
-        return reply;
-    }
-    log("UART_TRANSFER read start");
-    log("returnBuffer");
-    if (options_.log) log(decimalList(reply));
-    testReply(packet, n, reply, received);
+    const int received = send(packet, n, options_.timings.reply, kTransferTrace, reply);
+    if (received >= 0) testReply(packet, n, reply, received);
     return reply;
 }
 
@@ -107,24 +140,11 @@ Bytes IspSession::UART_TRANSFER_AUTO(Packet& packet, std::uint32_t n) {
     Bytes reply;
     for (;;) {
         if (cancelled()) return reply;
-        log("UART_TRANSFER_AUTO writeByte start");
-        const int received = channel_.exchange(packet, reply, options_.timings.connectReply);
-        log("UART_TRANSFER_AUTO writeByte End");
-        if (received < 0) {
-            log(kPortFailed);
-            fail(channel_.lastError());
-            return reply;
-        }
-        log("UART_TRANSFER_AUTO read start");
-        log("returnBuffer");
-        if (options_.log) log(decimalList(reply));
-        const ReplyCheck check =
-            checkReply(packet, n, reply, static_cast<std::size_t>(received));
-        if (!check.checksumOk) log("checksum error");
-        if (!check.numberOk) log("package number error");
+        const int received = send(packet, n, options_.timings.connectReply, kAutoTrace, reply);
+        if (received < 0) return reply;
         // A connect packet may be repeated freely; anything short of a
         // clean reply is another attempt.
-        if (check.ok()) return reply;
+        if (logChecks(packet, n, reply, received).ok()) return reply;
         if (Clock::now() + options_.timings.connectPause >= deadline) {
             char text[80];
             std::snprintf(text, sizeof text,
@@ -139,21 +159,10 @@ Bytes IspSession::UART_TRANSFER_AUTO(Packet& packet, std::uint32_t n) {
 
 Bytes IspSession::UART_TRANSFER_START_UPDATE_APROM(Packet& packet, std::uint32_t n) {
     log("UART_TRANSFER_START_UPDATE_APROM Start");
-    setPacketNumber(packet, n);
     Bytes reply;
-    log("UART_TRANSFER_START_UPDATE_APROM writeByte start");
     // The loader erases its flash before it answers: wait for that, not longer.
-    const int received = channel_.exchange(packet, reply, options_.timings.erase);
-    log("UART_TRANSFER_START_UPDATE_APROM writeByte End");
-    if (received < 0) {
-        log(kPortFailed);
-        fail(channel_.lastError());
-        return reply;
-    }
-    log("UART_TRANSFER_START_UPDATE_APROM returnBuffer");
-    if (options_.log) log(decimalList(reply));
-    if (received == 0) log(kPortFailed);
-    testReply(packet, n, reply, received);
+    const int received = send(packet, n, options_.timings.erase, kStartTrace, reply);
+    if (received >= 0) testReply(packet, n, reply, received);
     return reply;
 }
 
@@ -191,21 +200,20 @@ bool IspSession::SN_FUN() {
     return ok();
 }
 
-bool IspSession::simpleStep(const char* name, IspCommand command) {
+Bytes IspSession::simpleStep(const char* name, IspCommand command) {
     log(std::string(name) + " Start");
     PacketNumber += 2;
     Packet packet = commandPacket(command);
-    UART_TRANSFER(packet, PacketNumber);
+    return UART_TRANSFER(packet, PacketNumber);
+}
+
+bool IspSession::READ_PID_FUN() {
+    simpleStep("READ_PID_FUN", IspCommand::ReadProductId);
     return ok();
 }
 
-bool IspSession::READ_PID_FUN() { return simpleStep("READ_PID_FUN", IspCommand::ReadProductId); }
-
 bool IspSession::READ_FW_FUN() {
-    log("READ_FW_FUN Start");
-    PacketNumber += 2;
-    Packet packet = commandPacket(IspCommand::ReadFirmwareVersion);
-    const Bytes reply = UART_TRANSFER(packet, PacketNumber);
+    const Bytes reply = simpleStep("READ_FW_FUN", IspCommand::ReadFirmwareVersion);
     if (!ok()) return false;
     char text[32];
     std::snprintf(text, sizeof text, "FW_VERSION=0x%X", reply[8]);
@@ -214,10 +222,7 @@ bool IspSession::READ_FW_FUN() {
 }
 
 bool IspSession::READ_CONFIG_FUN() {
-    log("READ_CONFIG_FUN Start");
-    PacketNumber += 2;
-    Packet packet = commandPacket(IspCommand::ReadConfig);
-    const Bytes reply = UART_TRANSFER(packet, PacketNumber);
+    const Bytes reply = simpleStep("READ_CONFIG_FUN", IspCommand::ReadConfig);
     if (!ok()) return false;
     char text[32];
     std::snprintf(text, sizeof text, "CONFIG0=0x%X", readU32(reply, 8));

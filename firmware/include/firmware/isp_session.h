@@ -55,6 +55,8 @@ struct IspOptions {
     const std::atomic<bool>* cancel = nullptr;  // checked between packets
 };
 
+struct TransferTrace;  // the trace lines of one transfer routine
+
 class IspSession {
 public:
     IspSession(PacketChannel& channel, IspOptions options);
@@ -87,8 +89,11 @@ public:
     std::uint32_t PacketNumber = 0;
 
 private:
+    int send(Packet& packet, std::uint32_t n, std::chrono::milliseconds wait,
+             const TransferTrace& trace, Bytes& reply);
+    ReplyCheck logChecks(const Packet& packet, std::uint32_t n, const Bytes& reply, int received);
     bool testReply(const Packet& packet, std::uint32_t n, const Bytes& reply, int received);
-    bool simpleStep(const char* name, IspCommand command);
+    Bytes simpleStep(const char* name, IspCommand command);
     bool sendImage(const ApromImage& image);
     void log(const std::string& line) const;
     void report(UpdateStep step, std::size_t written, std::size_t total);
