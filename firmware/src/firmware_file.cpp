@@ -10,6 +10,8 @@
 #include <numeric>
 #include <stdexcept>
 
+#include "hublink/fd_guard.h"
+
 namespace firmware {
 
 namespace {
@@ -20,20 +22,6 @@ constexpr char kKeyHead[] = "Summit H";  // 8 characters
 constexpr char kKeyTail[] = "UBKEY";     // 5 characters
 
 constexpr std::uint8_t kChainStart = 0x30;
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::string reason(int err) { return std::strerror(err); }
 
@@ -132,7 +120,7 @@ bool isFileSizeBelowThreshold(const std::string& path, std::int64_t threshold,
 }
 
 std::optional<Bytes> readFirmwareBytes(const std::string& path, std::string& error) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    hublink::FdGuard fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st{};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
         error = reason(errno);
@@ -162,7 +150,7 @@ std::optional<Bytes> readFirmwareBytes(const std::string& path, std::string& err
 }
 
 std::string writeFileNoFollow(const std::string& path, const Bytes& bytes) {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    hublink::FdGuard fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.get() < 0) return reason(errno);
     std::size_t done = 0;
     while (done < bytes.size()) {

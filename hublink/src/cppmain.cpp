@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "fd_wait.h"
+#include "hublink/fd_guard.h"
 #include "hublink/loader_port.h"
 #include "port_claim.h"
 #include "reply_reader.h"
@@ -60,21 +61,6 @@ const char* checkLine(int speed, int dataBits, char parity, int stopBits, tty::R
     line.twoStopBits = stopBits == 2;
     return nullptr;
 }
-
-// Owns a descriptor for the length of one exchange.
-class FdGuard {
-public:
-    explicit FdGuard(int fd) : fd_(fd) {}
-    ~FdGuard() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FdGuard(const FdGuard&) = delete;
-    FdGuard& operator=(const FdGuard&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 }  // namespace
 
