@@ -28,6 +28,7 @@ ViewController::ViewController(WindowServices services, QWidget* parent)
       source_(ownOrGiven(services.source, ownSource_, [] { return std::make_unique<PanelHubSource>(); })),
       link_(ownOrGiven(services.link, ownLink_, [] { return std::make_unique<BridgeLink>(); })),
       alerts_(ownOrGiven(services.alerts, ownAlerts_, [] { return std::make_unique<MessageBoxAlerts>(); })),
+      files_(ownOrGiven(services.files, ownFiles_, [] { return std::make_unique<DialogFileChooser>(); })),
       commands_(*link_),
       flows_(state_, commands_, *this) {
     ui_->setupUi(this);
@@ -45,7 +46,9 @@ ViewController::ViewController(WindowServices services, QWidget* parent)
     board_ = std::make_unique<SwitchBoard>(
         std::move(switches),
         std::vector<QWidget*>{ui_->SetPassword, ui_->SetPortStates, ui_->ResetDefault, ui_->ResetHub,
-                              ui_->EditDescription, ui_->SearchComport});
+                              ui_->EditDescription, ui_->UpdateFirmware, ui_->SearchComport});
+    update_ = std::make_unique<FirmwareUpdate>(state_, static_cast<UpdateHost&>(*this), *files_, this);
+    ui_->updateProgress->hide();
     board_->disableAll();
     setActionsEnabled(false);
 
@@ -69,6 +72,7 @@ void ViewController::connectActions() {
     connect(ui_->ResetDefault, &QPushButton::clicked, this, &ViewController::clickResetDefaultButtons);
     connect(ui_->ResetHub, &QPushButton::clicked, this, &ViewController::clickResetHubsButtons);
     connect(ui_->EditDescription, &QPushButton::clicked, this, &ViewController::clickEditDescription);
+    connect(ui_->UpdateFirmware, &QPushButton::clicked, this, &ViewController::updateFirmwareClicked);
     connect(ui_->SetPassword, &QPushButton::clicked, this,
             [this] { performSegue(segue::kSetPassword); });
     connect(ui_->tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -78,7 +82,7 @@ void ViewController::connectActions() {
 
 void ViewController::setActionsEnabled(bool enabled) {
     for (QWidget* action : {ui_->SetPassword, ui_->SetPortStates, ui_->ResetDefault, ui_->ResetHub,
-                            ui_->EditDescription}) {
+                            ui_->EditDescription, ui_->UpdateFirmware}) {
         action->setEnabled(enabled);
     }
 }
@@ -90,15 +94,18 @@ void ViewController::showFoundCount() {
 }
 
 void ViewController::AutoSearch() {
+    if (updating()) return;
     search([this] { return source_->allPorts(); });
 }
 
 void ViewController::SearchByComport() {
+    if (updating()) return;
     const std::string typed = ui_->comportInput->text().toStdString();
     search([this, &typed] { return source_->portsMatching(typed); });
 }
 
 void ViewController::search(const std::function<std::vector<std::string>()>& candidates) {
+    update_->abandonWaiting();
     setStatus(QStringLiteral("Searching Hubs..."));
     state_.data.clear();
     showHubs();
@@ -135,7 +142,9 @@ void ViewController::tableViewSelectionDidChange() {
     if (row < 0 || row >= static_cast<int>(state_.data.size())) return;
     if (!state_.takeSelection(state_.data[static_cast<std::size_t>(row)], row)) return;
     setButtonlist(state_.selectPortsperhub, state_.selectOn, state_.selectOff);
-    ui_->EditDescription->setEnabled(!hublink::isLegacyFirmware(state_.selectFw));
+    const bool legacy = hublink::isLegacyFirmware(state_.selectFw);
+    ui_->EditDescription->setEnabled(!legacy);
+    ui_->UpdateFirmware->setEnabled(!legacy);
 }
 
 void ViewController::setButtonlist(const std::string& portsperhub, const std::string& portsOn,
@@ -144,6 +153,7 @@ void ViewController::setButtonlist(const std::string& portsperhub, const std::st
 }
 
 void ViewController::clickButtons(QObject* sender) {
+    if (updating()) return;
     const std::optional<int> number = SwitchBoard::switchNumber(sender->objectName());
     if (number) flows_.clickSwitch(*number);
 }
@@ -152,5 +162,6 @@ void ViewController::clickSetPortStateButtons() { performSegue(segue::kSetPortSt
 void ViewController::clickResetDefaultButtons() { performSegue(segue::kRestoreDefault); }
 void ViewController::clickResetHubsButtons() { performSegue(segue::kResetHub); }
 void ViewController::clickEditDescription() { performSegue(segue::kEditDescription); }
+void ViewController::updateFirmwareClicked() { update_->updateFirmwareClicked(); }
 
 }  // namespace panel

@@ -5,12 +5,16 @@
 #include "panel/dialogs.h"
 #include "panel/hub_table_model.h"
 #include "panel/input_blocking_wait.h"
+#include <QCloseEvent>
+#include <QProgressBar>
 #include "panel/view_controller.h"
 #include "ui_ViewController.h"
 
 namespace panel {
 
-void ViewController::performSegue(const std::string& name) { router_.performSegue(name, this); }
+void ViewController::performSegue(const std::string& name) {
+    if (!updating()) router_.performSegue(name, this);
+}
 
 // Hands each destination what it needs, chosen by its class.
 void ViewController::prepare(SceneDialog* destination) {
@@ -38,6 +42,12 @@ void ViewController::prepare(SceneDialog* destination) {
 void ViewController::alert(const QString& title, const QString& text) {
     alerts_->showAlert(this, title, text);
 }
+
+void ViewController::alert(const QString& title, const QString& text, AlertIcon icon) {
+    alerts_->showAlert(this, title, text, icon);
+}
+
+void ViewController::updateReturn(const std::string& dataMsg) { update_->onUpdateReturn(dataMsg); }
 
 void ViewController::reportFailure(const OpResult& result) {
     setStatus(QString::fromStdString(failureLine(state_.selectComport, result)));
@@ -69,6 +79,45 @@ void ViewController::refreshAfterChange(PasswordAfter after, const std::string& 
     setStatus(QStringLiteral("The hub on %1 no longer answers; %2 USB Hub(s) Found")
                   .arg(lost)
                   .arg(state_.data.size()));
+}
+
+// While the loader has the hub, no search, switch, dialog or other hub can
+// be started; afterwards the selected hub's buttons come back as they were.
+void ViewController::setUpdating(bool updating) {
+    for (QWidget* control : std::initializer_list<QWidget*>{ui_->searchButton, ui_->SearchComport,
+                                                            ui_->comportInput, ui_->tableView}) {
+        control->setEnabled(!updating);
+    }
+    if (updating) {
+        board_->disableAll();
+        setActionsEnabled(false);
+        return;
+    }
+    ui_->updateProgress->hide();
+    if (rowOfPort(state_.data, state_.selectComport) == state_.selectRow) selectRowAndRunStep(state_.selectRow);
+}
+
+void ViewController::showProgress(const firmware::UpdateProgress& progress) {
+    QProgressBar* bar = ui_->updateProgress;
+    if (!updating()) return;  // a late report after the result
+    bar->show();
+    const QString step = QString::fromUtf8(firmware::stepName(progress.step));
+    if (progress.step == firmware::UpdateStep::Writing) {
+        bar->setRange(0, static_cast<int>(progress.total));
+        bar->setValue(static_cast<int>(progress.written));
+        bar->setFormat(QStringLiteral("%1 %p%").arg(step));
+    } else {
+        bar->setRange(0, 0);  // no share to show yet: a busy bar
+        bar->setFormat(step);
+    }
+}
+
+void ViewController::closeEvent(QCloseEvent* event) {
+    if (updating()) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 }  // namespace panel

@@ -21,22 +21,37 @@
 struct Alert {
     QString title;
     QString text;
+    panel::AlertIcon icon = panel::AlertIcon::Caution;
     bool operator==(const Alert&) const = default;
 };
 
 class RecordingAlerts : public panel::AlertSink {
 public:
-    void showAlert(QWidget*, const QString& title, const QString& text) override {
-        shown.push_back({title, text});
+    using panel::AlertSink::showAlert;
+    void showAlert(QWidget*, const QString& title, const QString& text, panel::AlertIcon icon) override {
+        shown.push_back({title, text, icon});
+        if (onAlert) onAlert();
     }
+    std::function<void()> onAlert;  // runs while the alert would be open
     std::vector<Alert> take() { return std::exchange(shown, {}); }
     std::vector<Alert> shown;
+};
+
+// Hands the window the file a test chose, without a dialog.
+struct ChosenFile : panel::FileChooser {
+    void chooseFile(QWidget*, std::function<void(const QString& path)> chosen) override {
+        ++asked;
+        if (!path.isEmpty()) chosen(path);
+    }
+    QString path;  // empty: the user cancels
+    int asked = 0;
 };
 
 struct WindowRig {
     WindowRig() : registry((scratch.path() + "/registry").toStdString()) {
         qputenv("HUBLINK_REGISTRY_ROOT", QByteArray::fromStdString(registry.root()));
-        window = std::make_unique<panel::ViewController>(panel::WindowServices{nullptr, nullptr, &alerts});
+        window = std::make_unique<panel::ViewController>(
+            panel::WindowServices{nullptr, nullptr, &alerts, &files});
         window->show();
     }
     ~WindowRig() {
@@ -106,6 +121,7 @@ struct WindowRig {
     QTemporaryDir scratch;
     sim::FakeRegistry registry;
     RecordingAlerts alerts;
+    ChosenFile files;
     std::vector<std::unique_ptr<sim::VirtualHub>> hubs;
     std::unique_ptr<panel::ViewController> window;
     int listed = 0;

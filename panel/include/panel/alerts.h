@@ -10,17 +10,26 @@ namespace panel {
 
 inline const QString kSystemMessage = QStringLiteral("System Message");
 
+// Caution for failures; the check mark only for a finished firmware update.
+enum class AlertIcon { Caution, CheckMark };
+
 class AlertSink {
 public:
     virtual ~AlertSink() = default;
-    // Shows `text` under the window title `title` with the caution icon.
-    virtual void showAlert(QWidget* parent, const QString& title, const QString& text) = 0;
+    // Shows `text` under the window title `title`; returns once it is dismissed.
+    virtual void showAlert(QWidget* parent, const QString& title, const QString& text,
+                           AlertIcon icon) = 0;
+    void showAlert(QWidget* parent, const QString& title, const QString& text) {
+        showAlert(parent, title, text, AlertIcon::Caution);
+    }
 };
 
-// The real thing: an application-modal QMessageBox::Warning with one button.
+// The real thing: an application-modal QMessageBox with one button.
 class MessageBoxAlerts : public AlertSink {
 public:
-    void showAlert(QWidget* parent, const QString& title, const QString& text) override;
+    using AlertSink::showAlert;
+    void showAlert(QWidget* parent, const QString& title, const QString& text,
+                   AlertIcon icon) override;
 };
 
 }  // namespace panel

@@ -15,8 +15,7 @@ public:
     virtual void onResetDefaultReturn(const std::string& dataMsg) = 0;
     virtual void onResetHubsReturn(const std::string& dataMsg) = 0;
     virtual void onEditDescriptionReturn(const std::string& dataMsg) = 0;
-    // The firmware update re-enters here; until that flow exists nothing
-    // sets "updateFirmware", so no window overrides this yet.
+    // The firmware update re-enters here (a window without one ignores it).
     virtual void onUpdateReturn(const std::string& /*dataMsg*/) {}
     virtual void AutoSearch() = 0;
 };

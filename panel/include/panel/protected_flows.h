@@ -45,6 +45,8 @@ public:
     // asks for, redraws and selects that hub again.
     virtual void refreshAfterChange(PasswordAfter after, const std::string& entered) = 0;
     virtual void AutoSearch() = 0;
+    // The prompt confirmed a password for the firmware update.
+    virtual void updateReturn(const std::string& /*dataMsg*/) {}
 };
 
 class ProtectedFlows : public PasswordInputViewControllerDelegate,
@@ -69,6 +71,7 @@ public:
     void onResetDefaultReturn(const std::string& dataMsg) override;
     void onResetHubsReturn(const std::string& dataMsg) override;
     void onEditDescriptionReturn(const std::string& dataMsg) override;
+    void onUpdateReturn(const std::string& dataMsg) override { host_.updateReturn(dataMsg); }
     void AutoSearch() override { host_.AutoSearch(); }
 
 private:

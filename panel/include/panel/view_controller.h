@@ -9,6 +9,8 @@
 #include <string>
 
 #include "panel/alerts.h"
+#include "panel/file_chooser.h"
+#include "panel/firmware_update.h"
 #include "panel/hub_list.h"
 #include "panel/hub_operations.h"
 #include "panel/protected_flows.h"
@@ -32,9 +34,10 @@ struct WindowServices {
     HubSource* source = nullptr;
     CommandLink* link = nullptr;
     AlertSink* alerts = nullptr;
+    FileChooser* files = nullptr;
 };
 
-class ViewController : public QWidget, private FlowHost {
+class ViewController : public QWidget, private FlowHost, private UpdateHost {
     Q_OBJECT
 public:
     explicit ViewController(WindowServices services = {}, QWidget* parent = nullptr);
@@ -48,6 +51,7 @@ public:
     SegueRouter& router() { return router_; }
     SwitchBoard& switches() { return *board_; }
     HubTableModel& tableModel() { return *model_; }
+    FirmwareUpdate& firmwareUpdate() { return *update_; }
 
     // Search every control port / the port typed into comportInput.
     void AutoSearch() override;
@@ -58,6 +62,7 @@ public:
     void clickResetDefaultButtons();
     void clickResetHubsButtons();
     void clickEditDescription();
+    void updateFirmwareClicked();
     void tableViewSelectionDidChange();
 
     void setButtonlist(const std::string& portsperhub, const std::string& portsOn,
@@ -69,7 +74,7 @@ private:
     void showHubs();
     void selectRowAndRunStep(int row);
     void prepare(SceneDialog* destination);
-    void setStatus(const QString& text);
+    void setStatus(const QString& text) override;
     // "<N> USB Hub(s) Found" for the list in data.
     void showFoundCount();
     void setActionsEnabled(bool enabled);
@@ -80,20 +85,32 @@ private:
     void reportFailure(const OpResult& result) override;
     void waitForHubRestart() override;
     void refreshAfterChange(PasswordAfter after, const std::string& entered) override;
+    void updateReturn(const std::string& dataMsg) override;
+
+    // UpdateHost
+    void alert(const QString& title, const QString& text, AlertIcon icon) override;
+    void setUpdating(bool updating) override;
+    void showProgress(const firmware::UpdateProgress& progress) override;
+    // No closing while the loader has the hub: it would be left half-written.
+    void closeEvent(QCloseEvent* event) override;
+    bool updating() const { return update_ && update_->busy(); }
 
     std::unique_ptr<Ui::ViewController> ui_;
     std::unique_ptr<HubSource> ownSource_;
     std::unique_ptr<CommandLink> ownLink_;
     std::unique_ptr<AlertSink> ownAlerts_;
+    std::unique_ptr<FileChooser> ownFiles_;
     HubSource* source_;
     CommandLink* link_;
     AlertSink* alerts_;
+    FileChooser* files_;
 
     WindowState state_;
     HubCommands commands_;
     ProtectedFlows flows_;
     SegueRouter router_;
     std::unique_ptr<SwitchBoard> board_;
+    std::unique_ptr<FirmwareUpdate> update_;
     HubTableModel* model_ = nullptr;
     bool selecting_ = false;
     std::chrono::milliseconds resetWait_ = kResetWait;

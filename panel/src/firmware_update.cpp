@@ -1,0 +1,151 @@
+#include "panel/firmware_update.h"
+
+#include <QMetaObject>
+#include <QThreadPool>
+#include <QtConcurrent>
+#include <cstdio>
+#include <filesystem>
+#include <firmware/firmware_file.h>
+#include <firmware/temp_image.h>
+
+#include "panel/dialogs.h"
+#include "panel/protected_flows.h"
+
+namespace panel {
+
+namespace {
+
+const QString kAborted = QStringLiteral("Firmware Update Aborted");
+
+void say(const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+FirmwareUpdate::FirmwareUpdate(WindowState& state, UpdateHost& host, FileChooser& files,
+                               QWidget* window)
+    : s_(state), host_(host), files_(files), window_(window) {
+    options_.log = firmware::stdoutLog();
+}
+
+FirmwareUpdate::~FirmwareUpdate() {
+    cancel_ = true;
+    running_.waitForFinished();
+    end();
+}
+
+void FirmwareUpdate::updateFirmwareClicked() {
+    if (busy()) return;
+    s_.selectFunction = fn::kUpdateFirmware;
+    files_.chooseFile(window_, [this](const QString& path) {
+        say("Selected file: " + path.toStdString());
+        handleSelectedFile(path);
+    });
+}
+
+void FirmwareUpdate::handleSelectedFile(const QString& path) {
+    if (busy()) return;
+    std::string error;
+    const auto destination = firmware::tempImagePath(error);
+    if (!destination) say("Error: " + error);
+    selectDestination = destination.value_or("");
+    const firmware::LogSink log = options_.log;
+    if (!destination ||
+        !firmware::isFileSizeBelowThreshold(path.toStdString(), firmware::kFirmwareSizeLimit, log)) {
+        host_.alert(kAborted, QStringLiteral("Invalid Firmware File!"), AlertIcon::Caution);
+        return;
+    }
+    phase_ = Phase::Preparing;
+    host_.setUpdating(true);
+    host_.setStatus(kProgrammingStatus);
+    // Behind the current event, so the status is drawn before the work.
+    QMetaObject::invokeMethod(this, [this, path] { matchProduct(path); }, Qt::QueuedConnection);
+}
+
+void FirmwareUpdate::matchProduct(const QString& path) {
+    const firmware::LogSink log = options_.log;
+    if (firmware::decryptFile(path.toStdString(), selectDestination, log) != "OK") {
+        refuse(QStringLiteral("Invalid Firmware File!"), false);
+        return;
+    }
+    const auto pid = firmware::findPidInFile(selectDestination, log);
+    if (!pid || *pid != s_.selectPID) {
+        refuse(QStringLiteral("Incorrect Firmware File!"), true);
+        return;
+    }
+    proceed(s_.selectPassword);
+}
+
+// Nothing was sent: the file is not for this hub.
+void FirmwareUpdate::refuse(const QString& text, bool search) {
+    end();
+    host_.setUpdating(false);
+    host_.alert(kAborted, text, AlertIcon::Caution);
+    if (search) host_.AutoSearch();
+}
+
+void FirmwareUpdate::proceed(const std::string& password) {
+    phase_ = Phase::Programming;
+    cancel_ = false;
+    firmware::UpdateOptions options = options_;
+    options.cancel = &cancel_;
+    options.progress = [this](const firmware::UpdateProgress& progress) {
+        QMetaObject::invokeMethod(this, [this, progress] { host_.showProgress(progress); },
+                                  Qt::QueuedConnection);
+    };
+    const std::string comport = s_.selectComport;
+    const std::string image = selectDestination;
+    const int row = s_.selectRow;
+    // The worker gets copies only; `this` outlives it (the destructor waits).
+    running_ = QtConcurrent::run(QThreadPool::globalInstance(), [=, this] {
+        const firmware::UpdateOutcome outcome =
+            firmware::proceedUpdate(row, password, image, comport, options);
+        QMetaObject::invokeMethod(this, [this, outcome] { handleResult(outcome); },
+                                  Qt::QueuedConnection);
+    });
+}
+
+void FirmwareUpdate::handleResult(const firmware::UpdateOutcome& outcome) {
+    host_.setUpdating(false);
+    if (!outcome.detail.empty()) say("Firmware update: " + outcome.detail);
+    if (outcome.result == firmware::kPasswordErr) {
+        phase_ = Phase::AskingPassword;  // the image is kept for the retry
+        host_.performSegue(segue::kPasswordPut);
+        return;
+    }
+    end();
+    if (outcome.result == firmware::kStateErr) {
+        host_.alert(kSystemMessage, QStringLiteral("State Error"), AlertIcon::Caution);
+    } else if (outcome.ok()) {
+        host_.alert(QStringLiteral("Firmware Update Completed"),
+                    QStringLiteral("Firmware programmed Successfully!"), AlertIcon::CheckMark);
+        host_.AutoSearch();
+    } else {
+        host_.alert(QStringLiteral("Firmware programmed Error!"), QStringLiteral("I/O Error!"),
+                    AlertIcon::Caution);
+    }
+}
+
+void FirmwareUpdate::onUpdateReturn(const std::string& dataMsg) {
+    if (phase_ != Phase::AskingPassword) return;
+    phase_ = Phase::Preparing;
+    host_.setUpdating(true);
+    host_.setStatus(kProgrammingStatus);
+    QMetaObject::invokeMethod(this, [this, dataMsg] { proceed(dataMsg); }, Qt::QueuedConnection);
+}
+
+void FirmwareUpdate::abandonWaiting() {
+    if (phase_ == Phase::AskingPassword) end();
+}
+
+// The update is over: its temporary image goes.
+void FirmwareUpdate::end() {
+    phase_ = Phase::Idle;
+    if (selectDestination.empty()) return;
+    std::error_code ignored;
+    std::filesystem::remove(selectDestination, ignored);
+}
+
+}  // namespace panel
