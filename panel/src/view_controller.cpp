@@ -48,6 +48,8 @@ ViewController::ViewController(WindowServices services, QWidget* parent)
         std::vector<QWidget*>{ui_->SetPassword, ui_->SetPortStates, ui_->ResetDefault, ui_->ResetHub,
                               ui_->EditDescription, ui_->UpdateFirmware, ui_->SearchComport});
     update_ = std::make_unique<FirmwareUpdate>(state_, static_cast<UpdateHost&>(*this), *files_, this);
+    // As tall as the status line, so showing it does not move the layout.
+    ui_->updateProgress->setMaximumHeight(ui_->systemMsg->sizeHint().height());
     ui_->updateProgress->hide();
     board_->disableAll();
     setActionsEnabled(false);
