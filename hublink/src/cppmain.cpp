@@ -77,13 +77,21 @@ int CPPMain::openPort(const std::string& path) {
 }
 
 int CPPMain::Set_Opt(int fd, int speed, int dataBits, char parity, int stopBits, int readTimer) {
-    if (fd < 0) return refuse("Invalid file descriptor", EBADF);
-    if (!tty::readable(fd)) return refuse("Error getting terminal attributes", errno);
+    return configure(fd, speed, dataBits, parity, stopBits, readTimer, true);
+}
+
+int CPPMain::configure(int fd, int speed, int dataBits, char parity, int stopBits, int readTimer,
+                       bool report) {
+    const auto fail = [report](const char* message, int err) {
+        return report ? refuse(message, err) : -1;
+    };
+    if (fd < 0) return fail("Invalid file descriptor", EBADF);
+    if (!tty::readable(fd)) return fail("Error getting terminal attributes", errno);
     tty::RawLine line;
     if (const char* bad = checkLine(speed, dataBits, parity, stopBits, line))
-        return refuse(bad, EINVAL);
+        return fail(bad, EINVAL);
     line.readTimer = readTimer;
-    if (!tty::applyRawLine(fd, line)) return refuse("Error setting terminal attributes", errno);
+    if (!tty::applyRawLine(fd, line)) return fail("Error setting terminal attributes", errno);
     return 0;
 }
 
@@ -119,9 +127,24 @@ int CPPMain::read_with_timeout(int fd, std::uint8_t* buf, std::size_t len, doubl
 std::string CPPMain::SendCommand(const std::string& portPath, const std::string& command,
                                  std::uint8_t* rcvBuf, int bound, int /*rcvLen*/, int seconds,
                                  int milliseconds) {
+    return exchange(portPath, command, rcvBuf, bound, seconds, milliseconds, 9600, true);
+}
+
+std::string CPPMain::SendCommand(const std::string& portPath, const std::string& command,
+                                 std::uint8_t* rcvBuf, int seconds, int milliseconds) {
+    // Only 9600 is asked for; a speed this transport lacks would fall back to it.
+    return exchange(portPath, command, rcvBuf, kDeskReplyBound, seconds, milliseconds, 9600, false);
+}
+
+std::string CPPMain::exchange(const std::string& portPath, const std::string& command,
+                              std::uint8_t* rcvBuf, int bound, int seconds, int milliseconds,
+                              int speed, bool reportSetup) {
     FdGuard port(openPort(portPath));
     if (port.get() < 0) return "Open Port Error!";
-    if (Set_Opt(port.get(), 9600, 8, 'N', 1, 0) != 0) return "Set Port Option Error!";
+    const bool known = std::find(std::begin(kWindowSpeeds), std::end(kWindowSpeeds), speed) !=
+                       std::end(kWindowSpeeds);
+    if (!reportSetup && !known) speed = 9600;  // portdesk's line set-up falls back
+    if (configure(port.get(), speed, 8, 'N', 1, 0, reportSetup) != 0) return "Set Port Option Error!";
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(command.data());
     if (UART_Send(port.get(), bytes, command.size()) != static_cast<int>(command.size()))
         return "Error Sending Command!";
@@ -146,6 +169,13 @@ int CPPMain::SendCommand_Update(const std::string& port, const std::uint8_t* sen
     std::fflush(stdout);
     std::fill(rcvBuf, rcvBuf + rcvLen, std::uint8_t{0});
     return loader.receive(rcvBuf, static_cast<std::size_t>(rcvLen), kUpdateReplyMillis) < 0 ? 0 : 1;
+}
+
+std::string CPPMain_Wrapper::Send_Command_Wrapper(const std::string& port,
+                                                  const std::string& Command,
+                                                  std::uint8_t* prcv_buf, int timeout_s,
+                                                  int timeout_ms) {
+    return CPPMain().SendCommand(port, Command, prcv_buf, timeout_s, timeout_ms);
 }
 
 std::string CPPMain_Wrapper::Send_Command_Wrapper(const std::string& port,

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -98,36 +99,66 @@ std::string joined(const std::vector<std::string>& items) {
 
 }  // namespace
 
-std::vector<HubInfo> QueryHubs2(const std::string& comportPath) {
-    WindowReplies io;
-    if (!io.exchange(comportPath, identifyCommand(), kSearchQueryLimits)) return {};
-    const std::string id = bufferText(io.buf);
-    if (id.size() < kIdentifyLength || !allDigits(id.substr(10, 2))) return {};
+namespace {
+
+// The two window queries differ in their exchange; the record is the same.
+using WindowExchange = std::function<bool(const std::string& cmd, const ReceiveLimits& limits)>;
+
+// Identify and port states into the window record, "PID" included; none
+// when either reply is missing or unreadable.
+std::optional<HubInfo> windowRecord(const std::string& comportPath, const WindowExchange& exchange,
+                                    const std::vector<std::uint8_t>& buf) {
+    if (!exchange(identifyCommand(), kSearchQueryLimits)) return std::nullopt;
+    const std::string id = bufferText(buf);
+    if (id.size() < kIdentifyLength || !allDigits(id.substr(10, 2))) return std::nullopt;
     const std::string portCount = id.substr(10, 2);
     const std::string firmware = id.substr(12, 3);
 
-    if (!io.exchange(comportPath, getPortStatesCommand(), kSearchQueryLimits)) return {};
+    if (!exchange(getPortStatesCommand(), kSearchQueryLimits)) return std::nullopt;
     const int ports = std::stoi(portCount);
-    auto gui = portstate::parsePortState(ports, bufferText(io.buf).substr(0, 8));
-    if (!gui) return {};
+    auto gui = portstate::parsePortState(ports, bufferText(buf).substr(0, 8));
+    if (!gui) return std::nullopt;
 
-    HubInfo record{{"ControlPortShort", comportPath}, {"TavrinMark", id.substr(0, 6)},
+    return HubInfo{{"ControlPortShort", comportPath}, {"TavrinMark", id.substr(0, 6)},
                    {"ControlPort", comportPath},      {"PortsperHub", portCount},
                    {"PortsperHubShort", std::to_string(ports)},
                    {"On", joined(gui->on)},           {"Off", joined(gui->off)},
                    {"FW", firmware},                  {"Password", std::string(kDefaultPassword)},
                    {"State64", joined(gui->state64)}, {"PID", id.substr(6, 4)}};
+}
 
-    if (hasExtendedIdentify(windowFirmwareVersion(firmware))) {
-        if (!io.exchange(comportPath, extendedIdentifyCommand(), kExtendedIdentifyLimits))
-            return {};
+}  // namespace
+
+std::vector<HubInfo> QueryHubs2(const std::string& comportPath) {
+    WindowReplies io;
+    const WindowExchange exchange = [&](const std::string& cmd, const ReceiveLimits& limits) {
+        return io.exchange(comportPath, cmd, limits);
+    };
+    auto record = windowRecord(comportPath, exchange, io.buf);
+    if (!record) return {};
+    if (hasExtendedIdentify(windowFirmwareVersion((*record)["FW"]))) {
+        if (!exchange(extendedIdentifyCommand(), kExtendedIdentifyLimits)) return {};
         const std::string text = bufferText(io.buf);
         if (text.size() < kUidEnd) return {};
-        record["UID"] = text.substr(kIdentifyLength, 12);
-        record["Description"] =
+        (*record)["UID"] = text.substr(kIdentifyLength, 12);
+        (*record)["Description"] =
             text.size() > kUidEnd ? text.substr(kUidEnd, text.size() - 1 - kUidEnd) : "";
     }
-    return {std::move(record)};
+    return {std::move(*record)};
+}
+
+std::vector<HubInfo> QueryHubsDesk(const std::string& comportPath) {
+    // A fresh zero-filled buffer per command, longer than any reply read.
+    std::vector<std::uint8_t> buf(kDeskReplyBound + 12, 0);
+    const WindowExchange exchange = [&](const std::string& cmd, const ReceiveLimits&) {
+        std::fill(buf.begin(), buf.end(), 0);
+        return CPPMain_Wrapper().Send_Command_Wrapper(comportPath, cmd, buf.data(), kDeskWaitSeconds,
+                                                     kDeskWaitMilliseconds) == "OK";
+    };
+    auto record = windowRecord(comportPath, exchange, buf);
+    if (!record) return {};
+    record->erase("PID");
+    return {std::move(*record)};
 }
 
 std::vector<HubInfo> searchHubs(const std::vector<std::string>& candidates) {

@@ -12,12 +12,12 @@ SegueRouter::Factory make() {
 
 }  // namespace
 
-void bindStandardSegues(SegueRouter& router) {
+void bindStandardSegues(SegueRouter& router, bool withDescriptionEditor) {
     router.bind(segue::kPasswordPut, make<PasswordInput>());
     router.bind(segue::kSetPortStateAsk, make<SetPortStateAsk>());
     router.bind(segue::kRestoreDefault, make<RestoreAsk>());
     router.bind(segue::kResetHub, make<ResetHubAsk>());
-    router.bind(segue::kEditDescription, make<EditDescString>());
+    if (withDescriptionEditor) router.bind(segue::kEditDescription, make<EditDescString>());
     router.bind(segue::kSetPassword, make<PasswordForm>());
     router.bind(segue::kError, make<OldPasswordRefused>());
 }

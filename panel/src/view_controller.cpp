@@ -29,7 +29,7 @@ ViewController::ViewController(WindowServices services, QWidget* parent)
     parts.resetHub = ui_->ResetHub;
     parts.moreActions = {ui_->EditDescription, ui_->UpdateFirmware};
     parts.moreBoardActions = {ui_->EditDescription, ui_->UpdateFirmware, ui_->SearchComport};
-    setUpWindow(std::move(parts), bindStandardSegues);
+    setUpWindow(std::move(parts), [](SegueRouter& router) { bindStandardSegues(router); });
 
     FileChooser* files = services.files;
     if (files == nullptr) {

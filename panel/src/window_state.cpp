@@ -1,6 +1,5 @@
 #include "panel/window_state.h"
 
-#include <array>
 #include <iostream>
 
 namespace panel {
@@ -29,9 +28,7 @@ std::string printedRecord(const hublink::HubInfo& record) {
 }
 
 bool WindowState::takeSelection(const hublink::HubInfo& record, int row) {
-    static const std::array<const char*, 8> kRequired = {
-        "ControlPort", "PortsperHub", "On", "Off", "FW", "Password", "State64", "PID"};
-    for (const char* key : kRequired) {
+    for (const std::string& key : requiredFields) {
         if (record.find(key) == record.end()) {
             std::cout << "⚠️ Missing required field in row: " << printedRecord(record) << std::endl;
             return false;
@@ -45,7 +42,7 @@ bool WindowState::takeSelection(const hublink::HubInfo& record, int row) {
     selectFw = record.at("FW");
     selectPassword = record.at("Password");
     selectState64 = record.at("State64");
-    selectPID = record.at("PID");
+    selectPID = valueOr(record, "PID");
     selectUID = valueOr(record, "UID");
     selectDescription = valueOr(record, "Description");
     return true;

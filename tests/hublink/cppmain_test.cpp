@@ -171,3 +171,22 @@ TEST(BothTransports, GiveUpOnAPortHeldTooLong) {
 
 }  // namespace
 }  // namespace hublink
+
+namespace hublink {
+namespace {
+
+// portdesk's exchange tells a line that cannot be set up only by its result.
+TEST(DeskExchange, SetUpFailuresOnlyInTheResult) {
+    std::uint8_t buffer[33] = {};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(CPPMain_Wrapper().Send_Command_Wrapper("/dev/null", "?Q\r", buffer, 0, 100),
+              "Set Port Option Error!");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(CPPMain_Wrapper().Send_Command_Wrapper("/dev/null", "?Q\r", buffer, 32, 32, 0, 100),
+              "Set Port Option Error!");
+    EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+}
+
+}  // namespace
+}  // namespace hublink

@@ -47,14 +47,16 @@ struct ChosenFile : panel::FileChooser {
     int asked = 0;
 };
 
-struct WindowRig {
-    WindowRig() : registry((scratch.path() + "/registry").toStdString()) {
+// One main window (hubpanel's or portdesk's) and what it talks to.
+template <class Window>
+struct WindowRigFor {
+    explicit WindowRigFor(panel::HubSource* source = nullptr)
+        : registry((scratch.path() + "/registry").toStdString()) {
         qputenv("HUBLINK_REGISTRY_ROOT", QByteArray::fromStdString(registry.root()));
-        window = std::make_unique<panel::ViewController>(
-            panel::WindowServices{nullptr, nullptr, &alerts, &files});
+        window = std::make_unique<Window>(panel::WindowServices{source, nullptr, &alerts, &files});
         window->show();
     }
-    ~WindowRig() {
+    ~WindowRigFor() {
         window.reset();
         qunsetenv("HUBLINK_REGISTRY_ROOT");
     }
@@ -67,10 +69,12 @@ struct WindowRig {
     std::string listHub(const sim::VirtualHub& hub) {
         return registry.add("ttyUSB" + std::to_string(listed++), hub.path());
     }
+    // Presses Search All Hubs.
+    void searchAll() { child("searchButton")->click(); }
 
     template <class W = QPushButton>
     W* child(const char* name) const {
-        W* w = window->findChild<W*>(QString::fromLatin1(name));
+        W* w = window->template findChild<W*>(QString::fromLatin1(name));
         if (w == nullptr) qFatal("no widget %s", name);
         return w;
     }
@@ -123,9 +127,11 @@ struct WindowRig {
     RecordingAlerts alerts;
     ChosenFile files;
     std::vector<std::unique_ptr<sim::VirtualHub>> hubs;
-    std::unique_ptr<panel::ViewController> window;
+    std::unique_ptr<Window> window;
     int listed = 0;
 };
+
+using WindowRig = WindowRigFor<panel::ViewController>;
 
 inline sim::Fault fault(sim::Fault::Kind kind) {
     sim::Fault f;

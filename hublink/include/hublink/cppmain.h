@@ -9,6 +9,12 @@
 
 namespace hublink {
 
+// portdesk reads a reply until LF or this many bytes, waiting this long for
+// each byte.
+inline constexpr int kDeskReplyBound = 20;
+inline constexpr int kDeskWaitSeconds = 2;
+inline constexpr int kDeskWaitMilliseconds = 100;
+
 class CPPMain {
 public:
     // Opens `path` read-write without becoming its controlling terminal, then
@@ -53,6 +59,12 @@ public:
                             std::uint8_t* rcvBuf, int bound, int rcvLen,
                             int seconds, int milliseconds);
 
+    // portdesk's exchange: as above with the bound kDeskReplyBound, and a
+    // line that cannot be set up is reported only by the result (nothing on
+    // stderr). The caller zero-fills a buffer of more than 20 bytes.
+    std::string SendCommand(const std::string& portPath, const std::string& command,
+                            std::uint8_t* rcvBuf, int seconds, int milliseconds);
+
     // One loader packet on a port opened for it alone: open and claim, raw
     // 8N1 at 115200, drop stale input, write `sendLen` bytes in one write
     // (on failure "Error <errno> writing to serial port: <text>" on stderr),
@@ -64,12 +76,23 @@ public:
     // update holds one LoaderPort instead of calling this per packet.
     int SendCommand_Update(const std::string& port, const std::uint8_t* sendBuf, int sendLen,
                            std::uint8_t* rcvBuf, int rcvLen, int timeout_s, int timeout_ms);
+
+private:
+    int configure(int fd, int speed, int dataBits, char parity, int stopBits, int readTimer,
+                  bool report);
+    std::string exchange(const std::string& portPath, const std::string& command,
+                         std::uint8_t* rcvBuf, int bound, int seconds, int milliseconds, int speed,
+                         bool reportSetup);
 };
 
 // Bridge used by the window code; one instance per exchange. `send_buf_len`
 // carries the receive bound, `receiv_buf_len` has no effect.
 class CPPMain_Wrapper {
 public:
+    // portdesk's bridge: no length arguments (see the 5-argument SendCommand).
+    std::string Send_Command_Wrapper(const std::string& port, const std::string& Command,
+                                     std::uint8_t* prcv_buf, int timeout_s, int timeout_ms);
+
     std::string Send_Command_Wrapper(const std::string& port, const std::string& Command,
                                      std::uint8_t* prcv_buf, int send_buf_len,
                                      int receiv_buf_len, int timeout_s, int timeout_ms);

@@ -30,6 +30,11 @@ QueryResult queryHub(const std::string& path);
 // with replies that cannot be read.
 std::vector<HubInfo> QueryHubs2(const std::string& comportPath);
 
+// portdesk's query: identify and get port states only, each through the
+// portdesk exchange (reply up to LF or 20 bytes, 2 s + 100 ms per byte); the
+// window record without "PID", "UID" and "Description".
+std::vector<HubInfo> QueryHubsDesk(const std::string& comportPath);
+
 // Console hub search: queryHub on each candidate in order, keeping the hubs
 // that answered.
 std::vector<HubInfo> searchHubs(const std::vector<std::string>& candidates);

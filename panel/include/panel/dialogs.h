@@ -155,6 +155,6 @@ private:
 };
 
 // Binds every segue name of the windows to its dialog class.
-void bindStandardSegues(SegueRouter& router);
+void bindStandardSegues(SegueRouter& router, bool withDescriptionEditor = true);
 
 }  // namespace panel

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "panel/hub_list.h"
 
@@ -25,6 +26,9 @@ struct WindowState {
     std::string selectDescription;  // also a description waiting for a password
 
     std::string selectFunction;  // operation waiting for the password prompt
+    // Fields a record must carry to be selected (portdesk's records have no "PID").
+    std::vector<std::string> requiredFields = {"ControlPort", "PortsperHub", "On", "Off",
+                                               "FW", "Password", "State64", "PID"};
     int switchNumberG = 0;       // -1 all on, 0 all off, 1..16 one port
 
     // Copies `record` into the selection fields. A record lacking a required
