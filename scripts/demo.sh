@@ -56,3 +56,8 @@ printf '\n$ hubflash --scramble image.bin image.enc\n'
 printf '\n$ hubflash UID0123456789A1 image.enc\n'
 set +e; "$hubflash" UID0123456789A1 "$work.enc"; status=$?; set -e
 echo "(exit status $status)"
+
+echo
+echo "The windows: build/panel/hubpanel (type a hub's path, Search Port) and"
+echo "HUBLINK_REGISTRY_ROOT=DIR build/desk/portdesk (Search All Hubs), against"
+echo "build/sim/hubsim --hubs 2 --tree DIR &"
