@@ -1,5 +1,7 @@
 #include "hublink/discovery.h"
 
+#include "hublink/port_fanout.h"
+
 #include <cstdlib>
 
 namespace hublink {
@@ -115,11 +117,14 @@ std::optional<std::string> uidFromIdentify(const Exchange& exchange) {
 }
 
 std::string findCOMPortFromUID(const std::string& uid, const DeviceRegistry& registry) {
-    for (const std::string& path : getSerialPortList(Frontend::Console, registry)) {
-        const std::optional<std::string> found =
-            uidFromIdentify(sendCommand(path, std::string(kExtendedIdentify)));
-        if (found && *found == uid) return path;
-    }
+    const std::vector<std::string> ports = getSerialPortList(Frontend::Console, registry);
+    // All asked at once; the first port in list order that carries the UID
+    // wins, however soon a later one answered.
+    const auto uids = askEachPort<std::optional<std::string>>(ports, [](const std::string& path) {
+        return uidFromIdentify(sendCommand(path, std::string(kExtendedIdentify)));
+    });
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        if (uids[i] && *uids[i] == uid) return ports[i];
     return "";
 }
 

@@ -8,6 +8,7 @@
 
 #include "hublink/cppmain.h"
 #include "hublink/exchange.h"
+#include "hublink/port_fanout.h"
 #include "hublink/protocol.h"
 #include "portstate/gui_state.h"
 #include "portstate/int_text.h"
@@ -163,17 +164,15 @@ std::vector<HubInfo> QueryHubsDesk(const std::string& comportPath) {
 
 std::vector<HubInfo> searchHubs(const std::vector<std::string>& candidates) {
     std::vector<HubInfo> hubs;
-    for (const auto& path : candidates) {
-        QueryResult result = queryHub(path);
+    for (QueryResult& result : askEachPort<QueryResult>(candidates, queryHub))
         if (result.status == "OK") hubs.push_back(std::move(result.record));
-    }
     return hubs;
 }
 
 std::vector<HubInfo> searchHubsWindow(const std::vector<std::string>& candidates) {
     std::vector<HubInfo> hubs;
-    for (const auto& path : candidates)
-        for (auto& record : QueryHubs2(path)) hubs.push_back(std::move(record));
+    for (auto& records : askEachPort<std::vector<HubInfo>>(candidates, QueryHubs2))
+        for (auto& record : records) hubs.push_back(std::move(record));
     return hubs;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <hublink/discovery.h>
+#include <hublink/port_fanout.h>
 
 namespace panel {
 
@@ -48,9 +49,9 @@ std::vector<std::string> withTypedTerminal(std::vector<std::string> listed, cons
 
 HubList queryPorts(HubSource& source, const std::vector<std::string>& ports) {
     HubList hubs;
-    for (const std::string& port : ports) {
-        for (hublink::HubInfo& record : source.query(port)) hubs.push_back(std::move(record));
-    }
+    const auto found = hublink::askEachPort<HubList>(
+        ports, [&source](const std::string& port) { return source.query(port); });
+    for (const HubList& records : found) hubs.insert(hubs.end(), records.begin(), records.end());
     return hubs;
 }
 

@@ -1,6 +1,7 @@
 // portdesk's window against virtual hubs in a fake registry: what it lists,
 // what it enables, and its protected operations.
 #include <QElapsedTimer>
+#include <mutex>
 
 #include <hublink/cppmain.h>
 
@@ -19,12 +20,17 @@ std::vector<std::string> changes(const sim::VirtualHub& hub) {
     return out;
 }
 
-// Notes how many rows the table shows whenever a port is queried.
+// Notes how many rows the table shows whenever a port is queried (from the
+// search's threads, while the window waits for them).
 struct WatchedSource : desk::DeskHubSource {
     panel::HubList query(const std::string& path) override {
-        if (rowsShown) rowsShown(path);
+        if (rowsShown) {
+            std::lock_guard lock(mutex);
+            rowsShown(path);
+        }
         return DeskHubSource::query(path);
     }
+    std::mutex mutex;
     std::function<void(const std::string&)> rowsShown;
 };
 

@@ -87,9 +87,9 @@ PortLookup Get_COM_Port(const std::string& COM_Name,
 // "TAVRIN" and long enough to hold positions 15-26. Otherwise none.
 std::optional<std::string> uidFromIdentify(const Exchange& exchange);
 
-// Asks every console candidate in order for its UID (one exchange each, up to
-// 1 s when a port is silent) and returns the first path whose UID equals
-// `uid` exactly; empty when none does.
+// Asks every console candidate for its UID, all at once (one exchange each,
+// up to 1 s when a port is silent), and returns the first path in candidate
+// order whose UID equals `uid` exactly; empty when none does.
 std::string findCOMPortFromUID(const std::string& uid,
                                const DeviceRegistry& registry = defaultRegistry());
 std::string Find_COM_Port_From_UID(const std::string& uid,

@@ -35,11 +35,12 @@ std::vector<HubInfo> QueryHubs2(const std::string& comportPath);
 // window record without "PID", "UID" and "Description".
 std::vector<HubInfo> QueryHubsDesk(const std::string& comportPath);
 
-// Console hub search: queryHub on each candidate in order, keeping the hubs
-// that answered.
+// Console hub search: queryHub on every candidate at once (see forEachPort),
+// keeping the hubs that answered, in candidate order.
 std::vector<HubInfo> searchHubs(const std::vector<std::string>& candidates);
 
-// Window hub search: QueryHubs2 on each candidate in order.
+// Window hub search: QueryHubs2 on every candidate at once, records in
+// candidate order.
 std::vector<HubInfo> searchHubsWindow(const std::vector<std::string>& candidates);
 
 // "<path>, <n> ports, On=<list>, Off=<list>, FW=<fw>[, UID=<uid>, Description=<text>]"

@@ -20,7 +20,8 @@ public:
     virtual std::vector<std::string> allPorts() = 0;
     // Candidates of a search by the text the user typed.
     virtual std::vector<std::string> portsMatching(const std::string& text) = 0;
-    // The records found on one port (none or one).
+    // The records found on one port (none or one). Called for several ports
+    // at once, from other threads than the caller's.
     virtual HubList query(const std::string& path) = 0;
 };
 
@@ -41,7 +42,7 @@ std::vector<std::string> withTypedTerminal(std::vector<std::string> listed, cons
 // Whether `path` names a terminal device that can be opened now.
 bool isTerminalDevice(const std::string& path);
 
-// Queries every port in order and collects the records.
+// Queries the ports together and collects the records in port order.
 HubList queryPorts(HubSource& source, const std::vector<std::string>& ports);
 
 // Every new record whose "ControlPort" an old record shares (two records

@@ -1,0 +1,33 @@
+// Asking many control ports at once. A search waits for every port that is
+// no hub; asked one after another each costs a whole timeout, asked together
+// they cost one.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace hublink {
+
+// Ports asked at the same time at most, so a host with hundreds of serial
+// devices does not open them all at once.
+inline constexpr std::size_t kMaxPortsInFlight = 32;
+
+// Runs `work(i)` for every index of `ports`, on up to `maxInFlight` threads,
+// and returns when all have run. Indices whose ports name the same device (the
+// same path, or links to one device) run one after another on one thread, in
+// index order, so no device is opened twice at once. An exception thrown by
+// `work` is rethrown here once every thread has ended.
+void forEachPort(const std::vector<std::string>& ports, const std::function<void(std::size_t)>& work,
+                 std::size_t maxInFlight = kMaxPortsInFlight);
+
+// `ask` applied to every port, the results in port order.
+template <class Result, class Ask>
+std::vector<Result> askEachPort(const std::vector<std::string>& ports, Ask ask) {
+    std::vector<Result> results(ports.size());
+    forEachPort(ports, [&](std::size_t i) { results[i] = ask(ports[i]); });
+    return results;
+}
+
+}  // namespace hublink

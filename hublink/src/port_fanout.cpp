@@ -1,0 +1,64 @@
+#include "hublink/port_fanout.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace hublink {
+
+namespace {
+
+// The device a path names: links (a registry's dev/ entries) resolved.
+std::string deviceOf(const std::string& path) {
+    std::error_code ec;
+    const auto canonical = std::filesystem::canonical(path, ec);
+    return ec ? path : canonical.string();
+}
+
+// Indices grouped by device, groups in order of their first index.
+std::vector<std::vector<std::size_t>> groupByDevice(const std::vector<std::string>& ports) {
+    std::map<std::string, std::size_t> groupOf;
+    std::vector<std::vector<std::size_t>> groups;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        const auto [it, added] = groupOf.emplace(deviceOf(ports[i]), groups.size());
+        if (added) groups.emplace_back();
+        groups[it->second].push_back(i);
+    }
+    return groups;
+}
+
+}  // namespace
+
+void forEachPort(const std::vector<std::string>& ports, const std::function<void(std::size_t)>& work,
+                 std::size_t maxInFlight) {
+    const auto groups = groupByDevice(ports);
+    if (groups.size() <= 1) {
+        for (std::size_t i = 0; i < ports.size(); ++i) work(i);
+        return;
+    }
+    std::atomic<std::size_t> next{0};
+    std::exception_ptr failure;
+    std::mutex failureMutex;
+    const auto worker = [&] {
+        for (std::size_t g = next++; g < groups.size(); g = next++) {
+            try {
+                for (std::size_t i : groups[g]) work(i);
+            } catch (...) {
+                std::lock_guard lock(failureMutex);
+                if (!failure) failure = std::current_exception();
+            }
+        }
+    };
+    const std::size_t threads = std::clamp<std::size_t>(maxInFlight, 1, groups.size());
+    std::vector<std::thread> pool;
+    pool.reserve(threads);
+    for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(worker);
+    for (std::thread& thread : pool) thread.join();
+    if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace hublink
