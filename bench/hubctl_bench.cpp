@@ -3,7 +3,16 @@
 // the bytes exchanged. A ratio near 1.0 means the tool adds almost nothing to
 // what the serial line itself needs.
 //
+// It also measures how long hubctl takes to start and end without a hub (its
+// usage text) and the most memory it used.
+//
 // Usage: hubctl_bench [runs]   (default 30)
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -68,6 +77,49 @@ bool runCase(const Case& c, int runs) {
     return true;
 }
 
+// Wall time of one hubctl run without arguments, its output thrown away, and
+// its peak resident memory in KiB.
+struct StartUp {
+    double millis = -1;
+    long peakKiB = 0;
+};
+
+StartUp startOnce() {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    char* argv[] = {const_cast<char*>(HUBCTL_PATH), nullptr};
+    char* envp[] = {nullptr};
+    pid_t pid = -1;
+    const auto start = std::chrono::steady_clock::now();
+    const int spawned = posix_spawn(&pid, HUBCTL_PATH, &actions, nullptr, argv, envp);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return {};
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid) return {};
+    const auto stop = std::chrono::steady_clock::now();
+    return {std::chrono::duration<double, std::milli>(stop - start).count(), usage.ru_maxrss};
+}
+
+bool startUpCase(int runs) {
+    std::vector<double> wall;
+    long peak = 0;
+    for (int i = 0; i < std::max(runs, 20); ++i) {
+        const StartUp run = startOnce();
+        if (run.millis < 0) {
+            std::fprintf(stderr, "cannot run %s\n", HUBCTL_PATH);
+            return false;
+        }
+        wall.push_back(run.millis);
+        peak = std::max(peak, run.peakKiB);
+    }
+    std::printf("%-14s runs=%3zu start+exit median=%6.2f ms peak memory=%ld KiB\n", "hubctl (usage)",
+                wall.size(), median(wall), peak);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) try {
@@ -77,7 +129,7 @@ int main(int argc, char** argv) try {
         {"/Q:port", {"/Q:{port}"}},
         {"/G:port -H", {"/G:{port}", "-H"}},
     };
-    bool ok = true;
+    bool ok = startUpCase(runs);
     for (const auto& c : cases) ok = runCase(c, runs) && ok;
     return ok ? 0 : 1;
 } catch (const std::exception& e) {

@@ -31,7 +31,6 @@ constexpr int kLoaderBaud = 115200;
 using Clock = std::chrono::steady_clock;
 using WriteListener = std::function<void(std::size_t, std::uint16_t)>;
 
-int millisFor(long micros) { return static_cast<int>((micros + 999) / 1000); }
 
 }  // namespace
 
@@ -50,7 +49,7 @@ struct VirtualHub::Impl {
     void handleLine(const std::string& line);
     bool loaderOwnsPort();
     void handleLoaderBytes(std::string_view bytes);
-    void carryOut(const LoaderStep& step, const WriteListener& listener);
+    void carryOut(const LoaderStep& step, const WriteListener& listener, Clock::time_point arrived);
     void expireTimers();
     void restartChip();       // caller holds the mutex
     void startApplication();  // caller holds the mutex
@@ -58,6 +57,9 @@ struct VirtualHub::Impl {
     void sendPlan(const ReplyPlan& plan, int baud);
     bool writePiece(const std::string& piece, int baud);
     bool pause(int millis);
+    // Sleeps until `bytes` characters sent at `baud` would have arrived, had
+    // they started at `from`; to the microsecond, not the millisecond.
+    bool pauseForWire(Clock::time_point from, std::size_t bytes, int baud);
     bool interrupted() const { return stopRequested || vanishRequested; }
     void closeDevice();
 
@@ -137,6 +139,7 @@ void VirtualHub::Impl::handleBytes(std::string_view bytes) {
 }
 
 void VirtualHub::Impl::handleLine(const std::string& line) {
+    const Clock::time_point arrived = Clock::now();
     bool lineOk = lineIsRaw(pty.master.get(), kCommandBaud);
     HubModel::Outcome outcome;
     std::optional<Fault> fault;
@@ -155,7 +158,7 @@ void VirtualHub::Impl::handleLine(const std::string& line) {
     }
     // A pty delivers the command at once; a real line needs its character
     // times first (the line plus its CR), so a paced hub waits for them.
-    if (wireTiming && !pause(millisFor(wireMicros(line.size() + 1, kCommandBaud)))) return;
+    if (wireTiming && !pauseForWire(arrived, line.size() + 1, kCommandBaud)) return;
     sendPlan(planReply(outcome.reply, fault ? &*fault : nullptr), kCommandBaud);
     std::lock_guard lock(mutex);
     if (outcome.after == HubModel::After::Reset) silentUntil = Clock::now() + resetSilence;
@@ -190,11 +193,12 @@ void VirtualHub::Impl::handleLoaderBytes(std::string_view bytes) {
             listener = writeListener;
         }
     }
-    carryOut(step, listener);
+    carryOut(step, listener, now);
 }
 
-void VirtualHub::Impl::carryOut(const LoaderStep& step, const WriteListener& listener) {
-    if (wireTiming && !pause(millisFor(wireMicros(kIspPacketSize, kLoaderBaud)))) return;
+void VirtualHub::Impl::carryOut(const LoaderStep& step, const WriteListener& listener,
+                                Clock::time_point arrived) {
+    if (wireTiming && !pauseForWire(arrived, kIspPacketSize, kLoaderBaud)) return;
     if (step.erase && !pause(step.eraseMillis.value_or(int(eraseTime.count())))) return;
     if (step.written && listener) listener(step.written->bytes, step.written->checksum);
     bytesIn += discardInput(pty.master.get());  // whatever came while the chip was busy
@@ -250,6 +254,14 @@ bool VirtualHub::Impl::writePiece(const std::string& piece, int baud) {
     bytesOut += piece.size();
     if (wireTiming) return writePaced(pty.master.get(), piece, baud);
     return writeAll(pty.master.get(), piece, kWriteLimitMillis);
+}
+
+bool VirtualHub::Impl::pauseForWire(Clock::time_point from, std::size_t bytes, int baud) {
+    const Clock::time_point due = from + std::chrono::microseconds(wireMicros(bytes, baud));
+    const auto whole = std::chrono::floor<std::chrono::milliseconds>(due - Clock::now());
+    if (whole.count() > 0 && !pause(int(whole.count()))) return false;
+    std::this_thread::sleep_until(due);
+    return !interrupted();
 }
 
 // Sleeps unless asked to stop or vanish; false when cut short that way.
