@@ -63,14 +63,19 @@ struct Queried {
     std::string path;
     HubInfo record;
     std::optional<Answer> error;
+    std::shared_ptr<void> hold;  // the hub stays ours while this lives
 };
 
+// The hub's record, read under a claim that the caller keeps for what it
+// sends next, so no other process changes the hub in between.
 Queried queriedRecord(const Request& req, HubAccess& hubs, std::string_view queryFailure) {
     const std::optional<std::string> path = commandPort(req, hubs);
-    if (!path) return {{}, {}, failure(kInvalidPortName)};
+    if (!path) return {{}, {}, failure(kInvalidPortName), {}};
+    std::shared_ptr<void> hold = hubs.holdHub(*path);
+    if (!hold) return {{}, {}, failure(queryFailure), {}};
     hublink::QueryResult result = hubs.queryHub(*path);
-    if (result.status != "OK") return {{}, {}, failure(queryFailure)};
-    return {*path, std::move(result.record), std::nullopt};
+    if (result.status != "OK") return {{}, {}, failure(queryFailure), {}};
+    return {*path, std::move(result.record), std::nullopt, std::move(hold)};
 }
 
 // Replies to "CP", "WP", "RD" and "ESDD".

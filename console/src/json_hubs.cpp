@@ -1,5 +1,7 @@
 #include "json_hubs.h"
 
+#include "hublink/command_claim.h"
+
 namespace console::jcmd {
 
 hublink::PortLookup SystemHubs::getCOMPort(const std::string& comName) {
@@ -24,6 +26,11 @@ hublink::Exchange SystemHubs::sendCommand(const std::string& path, const std::st
 
 hublink::UidReading SystemHubs::GetUID_M031(const std::string& path) {
     return hublink::GetUID_M031(path);
+}
+
+std::shared_ptr<void> SystemHubs::holdHub(const std::string& path) {
+    auto claim = std::make_shared<hublink::CommandClaim>(path);
+    return claim->held() ? claim : nullptr;
 }
 
 }  // namespace console::jcmd

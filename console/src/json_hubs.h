@@ -2,6 +2,7 @@
 // commands can run without a port (tests, the request fuzzer).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@ public:
     virtual hublink::QueryResult queryHub(const std::string& path) = 0;
     virtual hublink::Exchange sendCommand(const std::string& path, const std::string& line) = 0;
     virtual hublink::UidReading GetUID_M031(const std::string& path) = 0;
+    // Keeps other processes off the hub on `path` until the returned holder
+    // goes; null when that could not be had. Hubs without a port need none.
+    virtual std::shared_ptr<void> holdHub(const std::string& /*path*/) {
+        return std::make_shared<int>(0);
+    }
 };
 
 // The host's control ports through the hub link.
@@ -34,6 +40,7 @@ public:
     hublink::QueryResult queryHub(const std::string& path) override;
     hublink::Exchange sendCommand(const std::string& path, const std::string& line) override;
     hublink::UidReading GetUID_M031(const std::string& path) override;
+    std::shared_ptr<void> holdHub(const std::string& path) override;
 };
 
 }  // namespace console::jcmd

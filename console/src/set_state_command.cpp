@@ -7,6 +7,7 @@
 #include "command_steps.h"
 #include "console/command_results.h"
 #include "console/commands.h"
+#include "hublink/command_claim.h"
 #include "hublink/hub_query.h"
 #include "portstate/int_text.h"
 #include "portstate/port_state.h"
@@ -53,6 +54,9 @@ int doSetPortState(const Invocation& inv, const std::string& code) {
     const auto pw8 = cmd::pw8For(roles.password);
     if (!pw8) return say(cmd::kInvalidPassword, kFailure);
 
+    // Read, compute, write: no other process may change the hub in between.
+    const hublink::CommandClaim claim(*path);
+    if (!claim.held()) return say("No", kFailure);
     const hublink::QueryResult hub = hublink::queryHub(*path);
     if (hub.status != "OK") return say(hub.status, kFailure);
     const portstate::StateUpdate update = stateToSend(upperAscii(roles.payload), hub.record);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "hublink/command_claim.h"
 #include "hublink/cppmain.h"
 
 namespace firmware {
@@ -35,6 +36,10 @@ hublink::ReplyClass requestLoader(const std::string& comport, const std::string&
 UpdateOutcome runUpdate(const std::string& comport, const std::string& password,
                         const ApromImage& image, const UpdateOptions& options) {
     if (options.progress) options.progress({UpdateStep::EnteringLoader, 0, image.AP_FILE.size()});
+    // From "EUFW" to the run packet no other process may reach the hub; the
+    // loader would take its bytes for a packet.
+    const hublink::CommandClaim claim(comport);
+    if (!claim.held()) return outcome(kStateErr, comport + ": the port cannot be had");
     if (!options.hubInLoader) {
         switch (requestLoader(comport, password)) {
             case hublink::ReplyClass::Accepted: break;

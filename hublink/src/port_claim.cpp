@@ -1,11 +1,19 @@
 #include "port_claim.h"
 
+#include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <map>
+#include <mutex>
 #include <thread>
+#include <tuple>
+
+#include "hublink/command_claim.h"
 
 namespace hublink {
 
@@ -39,12 +47,58 @@ void requestLowLatency(int fd) {
     errno = saved;
 }
 
+// The devices each thread of this process holds a command claim on. A
+// device is named by its inode, so every path that leads to it (a
+// registry's link) counts; other threads' exchanges wait like other
+// processes'.
+using DeviceId = std::tuple<dev_t, ino_t, std::thread::id>;
+std::mutex heldMutex;
+std::map<DeviceId, int> heldDevices;
+
+bool deviceOf(int fd, DeviceId& id) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return false;
+    id = {st.st_dev, st.st_ino, std::this_thread::get_id()};
+    return true;
+}
+
+bool heldHere(int fd) {
+    DeviceId id;
+    if (!deviceOf(fd, id)) return false;
+    std::lock_guard lock(heldMutex);
+    return heldDevices.count(id) > 0;
+}
+
 }  // namespace
 
 bool claimPort(int fd, std::chrono::milliseconds timeout) {
-    if (!lockExclusive(fd, timeout)) return false;
+    // Under this thread's command claim the lock is ours already.
+    if (!heldHere(fd) && !lockExclusive(fd, timeout)) return false;
     requestLowLatency(fd);
     return true;
+}
+
+CommandClaim::CommandClaim(const std::string& path, std::chrono::milliseconds wait) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    DeviceId id;
+    if (!deviceOf(fd, id) || (!heldHere(fd) && !lockExclusive(fd, wait))) {
+        ::close(fd);
+        return;
+    }
+    std::lock_guard lock(heldMutex);
+    ++heldDevices[id];
+    fd_ = fd;
+}
+
+CommandClaim::~CommandClaim() {
+    if (fd_ < 0) return;
+    DeviceId id;
+    if (deviceOf(fd_, id)) {
+        std::lock_guard lock(heldMutex);
+        if (--heldDevices[id] <= 0) heldDevices.erase(id);
+    }
+    ::close(fd_);
 }
 
 }  // namespace hublink

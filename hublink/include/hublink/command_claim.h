@@ -1,0 +1,35 @@
+// A hub held for a whole command. A command that reads the hub and then
+// writes a state computed from what it read must not let another process
+// change the hub in between, or that change is silently lost.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace hublink {
+
+// How long a command or an exchange waits for another process to let go of a
+// hub: enough for a queue of 16 commands on one hub at wire speed.
+inline constexpr std::chrono::milliseconds kCommandClaimTimeout{10000};
+
+// Takes the hub's claim (the advisory lock every transport takes for an
+// exchange) and keeps it until destroyed: exchanges of other processes and
+// of other threads wait, this thread's own exchanges on the same device go
+// through. The claim dies with the process, so nothing stale is left behind.
+class CommandClaim {
+public:
+    // Opens `path` and waits at most `wait` for the claim.
+    explicit CommandClaim(const std::string& path,
+                          std::chrono::milliseconds wait = kCommandClaimTimeout);
+    ~CommandClaim();
+    CommandClaim(const CommandClaim&) = delete;
+    CommandClaim& operator=(const CommandClaim&) = delete;
+
+    // False when the port could not be opened or the wait ran out.
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace hublink
