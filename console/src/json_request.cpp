@@ -58,8 +58,9 @@ ArgResult JGet_Description(const Request& req) {
     if (charCount(*desc) > hublink::kConsoleDescriptionChars) {
         return failed("Error: String cannot exceed 50 characters!");
     }
-    // A line break would end the command early and send the rest as another.
-    if (!hublink::staysOnOneLine(*desc)) return failed("Error Writing Description String!");
+    // A line break would end the command early and send the rest as another;
+    // other control bytes and broken UTF-8 would reach the hub raw.
+    if (!hublink::isSendableText(*desc)) return failed("Error Writing Description String!");
     return {std::move(*desc), {}};
 }
 

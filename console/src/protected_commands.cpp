@@ -59,8 +59,9 @@ int doWrDescr(const Invocation& inv) {
     if (!pw8) return say(cmd::kInvalidPassword, kFailure);
     if (charCount(roles.payload) > hublink::kConsoleDescriptionChars)
         return say("Error: string exceeds 50 maximum characters!", kFailure);
-    // A line break would end the command early and send the rest as another.
-    if (!hublink::staysOnOneLine(roles.payload))
+    // A line break would end the command early and send the rest as another;
+    // other control bytes and broken UTF-8 would reach the hub raw.
+    if (!hublink::isSendableText(roles.payload))
         return say("Error Writing Description String", kFailure);
     const auto path = cmd::lookupPort(inv.COM_Name, cmd::Resolver::Command);
     if (!path) return say(cmd::kInvalidSerialPort, kFailure);

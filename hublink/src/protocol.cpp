@@ -1,6 +1,7 @@
 #include "hublink/protocol.h"
 
 #include <algorithm>
+#include <utility>
 #include <cctype>
 #include <charconv>
 
@@ -81,13 +82,42 @@ std::size_t utf8Length(std::string_view text) {
         std::count_if(text.begin(), text.end(), [](char c) { return !isContinuationByte(c); }));
 }
 
-bool staysOnOneLine(std::string_view text) {
-    return text.find_first_of("\r\n") == std::string_view::npos;
+namespace {
+
+// Length of the UTF-8 sequence led by `lead` and the smallest code point it
+// may carry (so overlong forms are caught); 0 for a byte that leads nothing.
+std::pair<int, char32_t> sequenceOf(unsigned char lead) {
+    if (lead < 0x80) return {1, 0};
+    if ((lead & 0xE0) == 0xC0) return {2, 0x80};
+    if ((lead & 0xF0) == 0xE0) return {3, 0x800};
+    if ((lead & 0xF8) == 0xF0) return {4, 0x10000};
+    return {0, 0};
+}
+
+bool isControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+}  // namespace
+
+bool isSendableText(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const auto [length, least] = sequenceOf(lead);
+        if (length == 0 || i + static_cast<std::size_t>(length) > text.size()) return false;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (int k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+            if ((next & 0xC0) != 0x80) return false;
+            c = (c << 6) | (next & 0x3F);
+        }
+        if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || isControl(c)) return false;
+        i += static_cast<std::size_t>(length);
+    }
+    return true;
 }
 
 std::optional<std::string> consolePasswordField(std::string_view password) {
     const std::size_t chars = utf8Length(password);
-    if (chars == 0 || chars > kPasswordChars || !staysOnOneLine(password)) return std::nullopt;
+    if (chars == 0 || chars > kPasswordChars || !isSendableText(password)) return std::nullopt;
     return padded(password);
 }
 

@@ -55,6 +55,9 @@ TEST(SetPortStates, PasswordPortAndReplies) {
         {{"/S:@hub", "abcdefghi", "1:1"}, "Invalid Password!\n", 1},
         {{"/S:@hub", "", "1:1"}, "Invalid Password!\n", 1},
         {{"/F:@hub", "ab\rRH", "1:1"}, "Invalid Password!\n", 1},
+        // Broken UTF-8 counted one character and put 28 bytes on the wire.
+        {{"/S:@hub", "a" + std::string(20, '\x80'), "1:1"}, "Invalid Password!\n", 1},
+        {{"/S:@hub", "ab\x1b[2J", "1:1"}, "Invalid Password!\n", 1},
         // The port is resolved first, before the password is looked at.
         {{"/S:UIDFFFFFFFFFFFF", "abcdefghi", "1:1"}, "Invalid Serial Port!\n", 1, {"E?Q2\r"},
          kPort3On, {}, true},
@@ -81,6 +84,8 @@ TEST(ChangePassword, ArgumentRolesAndReplies) {
         {{"/P:@hub"}, "Invalid New Password!\n", 1},
         {{"/P:@hub", "old", "abcdefghi"}, "Invalid New Password!\n", 1},
         {{"/P:@hub", "abcdefghi", "new"}, "Invalid Password!\n", 1},
+        {{"/P:@hub", "n\x01w"}, "Invalid New Password!\n", 1},
+        {{"/P:@hub", "\xC3"}, "Invalid New Password!\n", 1},
     });
 }
 
@@ -113,6 +118,10 @@ TEST(WriteDescription, ArgumentsLengthAndReplies) {
         {{"/X:UIDFFFFFFFFFFFF", "pw", std::string(51, 'd')}, tooLong, 1},
         // A line break would hand the hub a second command.
         {{"/X:@hub", "Desk\rRDkiwi    "}, "Error Writing Description String\n", 1},
+        // Nor may other control bytes or broken UTF-8 (51 bytes that counted as none).
+        {{"/X:@hub", std::string(51, '\x80')}, "Error Writing Description String\n", 1},
+        {{"/X:@hub", "Desk\x1b[2J"}, "Error Writing Description String\n", 1},
+        {{"/X:@hub", "Desk\xC0\xAF"}, "Error Writing Description String\n", 1},
         {{"/X:@hub"}, "Invalid Command!\n", 1},
         {{"/X:@hub", "abcdefghi", "Desk hub"}, "Invalid Password!\n", 1},
         // Hubs before V04 refuse the command.

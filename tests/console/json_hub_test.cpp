@@ -106,6 +106,11 @@ TEST(JsonCommands, Description) {
         J(R"({"CMD":"WDES","COM":"@hub","DESC":3})", res("Missing Description String!")),
         J(R"({"CMD":"WDES","COM":"@hub","DESC":"d"})", res("Error Writing Description String!"),
           {"ESDDkiwi    d\r"}, {raw("X\n")}),
+        // Control characters from JSON escapes never reach the hub.
+        J(R"({"CMD":"WDES","COM":"@hub","DESC":"a\u0000b"})", res("Error Writing Description String!")),
+        J(R"({"CMD":"WDES","COM":"@hub","DESC":"a\u001b[2J"})", res("Error Writing Description String!")),
+        J(R"({"CMD":"WDES","COM":"@hub","PSW":"p\u0000w","DESC":"d"})", res("Invalid Password!")),
+        J(R"({"CMD":"CPSW","COM":"@hub","NPW":"n\u0085"})", res("Invalid New Password!")),
     });
 }
 

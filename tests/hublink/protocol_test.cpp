@@ -21,9 +21,13 @@ TEST(PasswordField, ConsoleRule) {
         {"12345678", "12345678"},
         {"123456789", std::nullopt},
         {"kiwi", "kiwi    "},
-        // A line break would split the command line in two.
+        // A line break would split the command line in two; other control
+        // bytes and broken UTF-8 would reach the hub raw.
         {"ab\rRD", std::nullopt},
         {"ab\n", std::nullopt},
+        {std::string("a") + std::string(20, '\x80'), std::nullopt},
+        {std::string("ab\0c", 4), std::nullopt},
+        {"ab\x1b[2J", std::nullopt},
         // Counted in characters: six two-byte letters still get two blanks.
         {"\xC3\xA4\xC3\xB6\xC3\xBC\xC3\xA4\xC3\xB6\xC3\xBC", "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\xA4\xC3\xB6\xC3\xBC  "},
         {"\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC",
@@ -32,6 +36,35 @@ TEST(PasswordField, ConsoleRule) {
          std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(consolePasswordField(c.password), c.field) << c.password;
+}
+
+TEST(SendableText, Utf8WithoutControlCharacters) {
+    const struct {
+        std::string text;
+        bool sendable;
+    } cases[] = {
+        {"", true},
+        {"Rack 7, shelf 2", true},
+        {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", true},  // two, three and four bytes
+        {"\xEF\xBF\xBD", true},                              // U+FFFD itself
+        {"\x80", false},                                      // continuation without a lead
+        {"a\xC3", false},                                     // cut short
+        {"\xE2\x82", false},
+        {"\xC3\x28", false},                                  // lead not followed
+        {"\xC0\xAF", false},                                  // overlong "/"
+        {"\xE0\x80\xAF", false},
+        {"\xED\xA0\x80", false},                              // surrogate
+        {"\xF4\x90\x80\x80", false},                          // above U+10FFFF
+        {"\xF8\x88\x80\x80\x80", false},                      // five-byte form
+        {"a\rb", false},
+        {"a\nb", false},
+        {std::string("a\0b", 3), false},
+        {"\x1b", false},
+        {"\x7f", false},
+        {"\xC2\x85", false},                                  // C1 next line
+        {"\xC2\xA0", true},                                   // no-break space
+    };
+    for (const auto& c : cases) EXPECT_EQ(isSendableText(c.text), c.sendable) << testing::PrintToString(c.text);
 }
 
 TEST(PasswordField, WindowRule) {

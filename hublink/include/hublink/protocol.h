@@ -20,9 +20,12 @@ inline constexpr char kCR = '\r';
 // valid UTF-8 count one character per lead byte, so the count is total.
 std::size_t utf8Length(std::string_view text);
 
-// A command line ends at its CR: a field holding CR or LF would cut it in two
-// and hand the hub a second command. False for such text.
-bool staysOnOneLine(std::string_view text);
+// Whether `text` may go into a command line: valid UTF-8 (no overlong forms,
+// no surrogates, nothing above U+10FFFF) without control characters (C0, DEL,
+// C1). A CR or LF would cut the line in two and hand the hub a second
+// command; other control bytes and broken UTF-8 reach it raw and make the
+// length rules count wrong.
+bool isSendableText(std::string_view text);
 
 // Longest description the console accepts, in characters.
 inline constexpr std::size_t kConsoleDescriptionChars = 50;
@@ -30,8 +33,8 @@ inline constexpr std::size_t kConsoleDescriptionChars = 50;
 // ---- Password field (pw8) ------------------------------------------------
 
 // Console rule: a password of 1..8 characters padded on the right with blanks
-// to 8 characters; nullopt for an empty or longer one, or one holding a line
-// break (the caller prints
+// to 8 characters; nullopt for an empty or longer one, or one that is not
+// sendable text (the caller prints
 // "Invalid Password!" or "Invalid New Password!"). Non-ASCII characters make
 // the field longer than 8 bytes; it is still 8 characters.
 std::optional<std::string> consolePasswordField(std::string_view password);
