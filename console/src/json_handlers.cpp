@@ -104,6 +104,8 @@ Answer setAnswer(const Exchange& exchange, std::string_view states8) {
 
 // A reset hub restarts and may stay silent: only a password error counts.
 Answer resetAnswer(const Exchange& exchange) {
+    // Silence after a sent reset is a restarting hub; a reset never sent is not.
+    if (!exchange.ok() && !exchange.sent) return failure(exchange.status);
     if (hublink::classifyReply(exchange.reply) == hublink::ReplyClass::PasswordRejected) {
         return failure(kPasswordError);
     }

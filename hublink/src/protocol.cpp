@@ -51,8 +51,10 @@ bool isStateSet(Operation op) {
 ConsoleOutcome fail(std::string_view text) { return {false, std::string(text)}; }
 
 ConsoleOutcome resetHubOutcome(const Exchange& exchange) {
-    // The hub restarts at once and may never answer: only a rejected
-    // password counts as failure.
+    // The hub restarts at once and may never answer: after a command that
+    // went out, only a rejected password counts as failure. A command that
+    // never reached the hub reset nothing.
+    if (!exchange.ok() && !exchange.sent) return fail(exchange.status);
     if (exchange.ok() && classifyReply(exchange.reply) == ReplyClass::PasswordRejected)
         return fail("Password Error!");
     return {true, {}};

@@ -125,8 +125,9 @@ void SerialPort::closePort() {
 
 namespace {
 
-// The reply line, or nullopt when the command could not be written whole.
-std::optional<std::string> exchangeOnce(SerialPort& port, const std::string& cmd) {
+// The reply line, or nullopt when the command could not be written whole;
+// `sent` becomes true once it was.
+std::optional<std::string> exchangeOnce(SerialPort& port, const std::string& cmd, bool& sent) {
     port.openPort(true, true);
     // A command carries the password: never write it into something that is
     // not a serial line, such as a file that happens to be named COM3.
@@ -138,6 +139,7 @@ std::optional<std::string> exchangeOnce(SerialPort& port, const std::string& cmd
         reinterpret_cast<const std::uint8_t*>(cmd.data()), cmd.size());
     // A failed or partial write leaves the hub half a command: no reply to wait for.
     if (port.writeData(bytes) != static_cast<long>(bytes.size())) return std::nullopt;
+    sent = true;
     return port.readUntilChar('\n', kReplyTimeout);
 }
 
@@ -145,15 +147,16 @@ std::optional<std::string> exchangeOnce(SerialPort& port, const std::string& cmd
 
 Exchange sendCommand(const std::string& com, const std::string& cmd) {
     SerialPort port(com);  // its destructor closes the port on every path
+    bool sent = false;
     try {
-        std::optional<std::string> reply = exchangeOnce(port, cmd);
+        std::optional<std::string> reply = exchangeOnce(port, cmd, sent);
         port.closePort();
-        if (!reply || reply->empty()) return {"No", ""};
-        return {"OK", std::move(*reply)};
+        if (!reply || reply->empty()) return {"No", "", sent};
+        return {"OK", std::move(*reply), sent};
     } catch (const PortError&) {
-        return {"No", ""};
+        return {"No", "", sent};
     } catch (const std::exception&) {
-        return {"No", ""};
+        return {"No", "", sent};
     }
 }
 

@@ -103,6 +103,9 @@ TEST(SaveRestoreReset, PasswordBeforePort) {
         {{"/R:@hub"}, "", 0, {"RHkiwi    \r"}, {}, {silent()}},
         {{"/R:@hub", "wrong"}, "Password Error!\n", 1, {"RHwrong   \r"}},
         {{"/R:@hub", "abcdefghi"}, "Invalid Password!\n", 1},
+        // Nothing sent is nothing reset.
+        {{"/R:/dev/does-not-exist"}, "No\n", 1},
+        {{"/R:/dev/null"}, "No\n", 1},
     });
 }
 

@@ -88,6 +88,7 @@ TEST(JsonCommands, PasswordProtectedCommands) {
         J(R"({"CMD":"RSHB","COM":"@hub"})", res("OK"), {"RHkiwi    \r"}, {silent()}),
         J(R"({"CMD":"RSHB","COM":"@hub","PSW":"bad"})", res("Password Error!"), {"RHbad     \r"}),
         J(R"({"CMD":"RSHB","COM":"@hub","PSW":""})", res("Invalid Password!")),
+        J(R"({"CMD":"RSHB","COM":")" + kNoDevice + "\"}", res("No")),
     });
 }
 

@@ -162,7 +162,8 @@ TEST(ConsoleMapping, ResultTexts) {
         {Operation::RestoreDefaults, accepted, "", true, ""},
         {Operation::RestoreDefaults, refused, "", false, "Error Restoring Factory Default"},
         {Operation::RestoreDefaults, none, "", false, "No"},
-        {Operation::ResetHub, none, "", true, ""},
+        {Operation::ResetHub, {"No", "", true}, "", true, ""},  // sent, then silence
+        {Operation::ResetHub, none, "", false, "No"},           // never sent
         {Operation::ResetHub, refused, "", true, ""},
         {Operation::ResetHub, accepted, "", true, ""},
         {Operation::ResetHub, rejected, "", false, "Password Error!"},

@@ -6,11 +6,13 @@
 namespace hublink {
 
 // Outcome of one console exchange. `status` is "OK" when a non-empty reply
-// arrived, otherwise "No" with an empty reply (the caller cannot tell a
-// missing reply from a port that failed to open).
+// arrived, otherwise "No" with an empty reply; `sent` tells a command that
+// went out whole (and got no usable reply) from a port that could not be
+// opened, configured or written.
 struct Exchange {
     std::string status;
     std::string reply;  // the reply line without its LF
+    bool sent = false;
     bool ok() const { return status == "OK"; }
 };
 

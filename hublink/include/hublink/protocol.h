@@ -98,7 +98,9 @@ struct ConsoleOutcome {
 // Console mapping of a protected operation. A failed exchange gives its status
 // text; "E01" gives "Password Error!"; an accepted set (or set-and-save) only
 // succeeds when the text after "G" begins with `sentStates8`; other replies
-// give the operation's failure text. Reset hub fails only on "E01". The
+// give the operation's failure text. Reset hub fails on "E01", and with the
+// exchange's status when the command never went out (a hub silent after a
+// sent reset is restarting: success). The
 // queries and firmware update are not mapped here: they succeed exactly when
 // the exchange did.
 ConsoleOutcome consoleOutcome(Operation op, const Exchange& exchange,
