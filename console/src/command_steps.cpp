@@ -14,6 +14,9 @@ int say(std::string_view text, int status) {
 }
 
 std::optional<std::string> lookupPort(const std::string& COM_Name, Resolver resolver) {
+    // "/S:cu1" and the like leave no port name: nothing to resolve, and an
+    // empty path must not pass for one.
+    if (COM_Name.empty()) return std::nullopt;
     const hublink::PortLookup found = resolver == Resolver::Query
                                           ? hublink::getCOMPort(COM_Name)
                                           : hublink::Get_COM_Port(COM_Name);

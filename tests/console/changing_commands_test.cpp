@@ -103,6 +103,14 @@ TEST(SaveRestoreReset, PasswordBeforePort) {
         {{"/R:@hub"}, "", 0, {"RHkiwi    \r"}, {}, {silent()}},
         {{"/R:@hub", "wrong"}, "Password Error!\n", 1, {"RHwrong   \r"}},
         {{"/R:@hub", "abcdefghi"}, "Invalid Password!\n", 1},
+        // A first argument of six characters or fewer names no port.
+        {{"/R:cu1"}, "Invalid Serial Port!\n", 1},
+        {{"/W:cu1"}, "Invalid Serial Port!\n", 1},
+        {{"/D:cu1"}, "Invalid Serial Port!\n", 1},
+        {{"/S:cu1", "1:1"}, "Invalid Serial Port!\n", 1},
+        {{"/F", "1:1"}, "Invalid Serial Port!\n", 1},
+        {{"/P:cu1", "new"}, "Invalid Serial Port!\n", 1},
+        {{"/X:cu1", "Desk"}, "Invalid Serial Port!\n", 1},
         // Nothing sent is nothing reset.
         {{"/R:/dev/does-not-exist"}, "No\n", 1},
         {{"/R:/dev/null"}, "No\n", 1},

@@ -107,6 +107,7 @@ TEST(GetPortStates, FormsRefusalsAndFailedQueries) {
         {{"/G:@hub", "-H"}, "Error Get Port States!\n", 0, {"?Q\r"}, {}, kGarbled},
         // The port comes first, before the options are looked at.
         {{"/G:UIDFFFFFFFFFFFF", "-x"}, "Invalid Serial Port!\n", 1},
+        {{"/G:cu1"}, "Invalid Serial Port!\n", 1},
     });
 }
 
@@ -122,6 +123,8 @@ TEST(ReadDescriptionAndUid, Commands) {
          after(1, raw("TAVRIN\n"))},
         {{"/T:@hub", "x"}, "Invalid Command!\n", 1},
         {{"/U:@hub", "", "y"}, "Invalid Command!\n", 1},
+        {{"/T:cu1"}, "Invalid Serial Port!\n", 1},
+        {{"/U:cu1"}, "Invalid Serial Port!\n", 1},
     });
 }
 
