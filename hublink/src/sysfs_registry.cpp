@@ -1,12 +1,10 @@
 // Linux serial device enumeration through sysfs, the way the common serial
 // libraries do it: a tty class entry with a `device` link is backed by
 // hardware; virtual consoles and pseudo-terminals have none.
-#include <fcntl.h>
 #include <linux/serial.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <filesystem>
 #include <system_error>
 
@@ -27,13 +25,12 @@ std::string driverName(const fs::path& entry) {
 
 // The 8250 driver registers its full count of ports whether or not a UART
 // sits behind them; only a port whose type the driver recognised is real.
-bool isRealSerial8250(const std::string& devicePath) {
-    const int fd = ::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return false;
-    serial_struct info{};
-    const bool real = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
-    ::close(fd);
-    return real;
+// The type is read from sysfs: opening a real UART to ask would toggle its
+// modem lines.
+bool isRealSerial8250(const fs::path& entry) {
+    std::ifstream typeFile(entry / "type");
+    int type = PORT_UNKNOWN;
+    return typeFile >> type && type != PORT_UNKNOWN;
 }
 
 // 8250 ports hang off the platform driver "serial8250" on older kernels and
@@ -42,10 +39,10 @@ bool mayBePlaceholder(const std::string& driver) {
     return driver == "serial8250" || driver == "port";
 }
 
-bool isSerialDevice(const fs::path& entry, const std::string& devicePath) {
+bool isSerialDevice(const fs::path& entry) {
     std::error_code ec;
     if (!fs::exists(entry / "device", ec)) return false;
-    if (mayBePlaceholder(driverName(entry))) return isRealSerial8250(devicePath);
+    if (mayBePlaceholder(driverName(entry))) return isRealSerial8250(entry);
     return true;
 }
 
@@ -60,7 +57,7 @@ std::vector<std::string> SysfsRegistry::calloutDevices() const {
     fs::directory_iterator it(fs::path(sysRoot_) / "class" / "tty", ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::string name = it->path().filename().string();
-        if (isSerialDevice(it->path(), devRoot_ + "/" + name)) names.push_back(std::move(name));
+        if (isSerialDevice(it->path())) names.push_back(std::move(name));
     }
     std::sort(names.begin(), names.end(), naturalLess);
 

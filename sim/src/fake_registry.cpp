@@ -1,6 +1,7 @@
 #include "sim/fake_registry.h"
 
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -57,9 +58,17 @@ std::string FakeRegistry::add(const std::string& ttyName, const std::string& tar
     fs::path device = fs::path(sysRoot()) / "class/tty" / ttyName / "device";
     fs::create_directories(device);
     fs::create_directory_symlink(driverDir, device / "driver");
+    // The serial core reports the UART it found as the port's type; 0 is
+    // none, as for the placeholder ports the 8250 driver registers.
+    if (driver == "serial8250" || driver == "port") setUartType(ttyName, 0);
     fs::path devPath = fs::path(devDir()) / ttyName;
     if (!target.empty()) fs::create_symlink(target, devPath);
     return devPath.string();
+}
+
+void FakeRegistry::setUartType(const std::string& ttyName, int type) {
+    checkName(ttyName);
+    std::ofstream(fs::path(sysRoot()) / "class/tty" / ttyName / "type") << type << "\n";
 }
 
 void FakeRegistry::addWithoutDevice(const std::string& ttyName) {

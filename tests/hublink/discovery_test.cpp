@@ -34,15 +34,19 @@ TEST(SysfsRegistry, KeepsRealSerialDevicesInNameOrder) {
     sim::FakeRegistry reg(freshRoot());
     const std::pair<const char*, const char*> entries[] = {
         {"ttyUSB10", "ftdi_sio"}, {"ttyUSB2", "cp210x"}, {"ttyACM0", "cdc_acm"},
-        {"ttyS0", "serial8250"},  // placeholders: no UART answers TIOCGSERIAL
+        {"ttyS0", "serial8250"},  // placeholders: sysfs reports no UART type
         {"ttyS1", "port"},        // the same under the serial core's own bus
+        {"ttyS2", "serial8250"},  // a real UART (16550A)
         {"ttyUSB1", "ch341"},
     };
     for (const auto& [name, driver] : entries) reg.add(name, "/dev/null", driver);
+    reg.setUartType("ttyS2", 4);
     reg.addWithoutDevice("tty0");  // a virtual console
     const std::string dev = reg.devDir() + "/";
-    EXPECT_EQ(sysfsOf(reg).calloutDevices(),
-              (Paths{dev + "ttyACM0", dev + "ttyUSB1", dev + "ttyUSB2", dev + "ttyUSB10"}));
+    // Decided from sysfs alone: /dev/null would have answered no serial
+    // ioctl, so the UART counts as real only because it was not asked.
+    EXPECT_EQ(sysfsOf(reg).calloutDevices(), (Paths{dev + "ttyACM0", dev + "ttyS2", dev + "ttyUSB1",
+                                                    dev + "ttyUSB2", dev + "ttyUSB10"}));
     EXPECT_TRUE(SysfsRegistry("/nonexistent/sys", "/nonexistent/dev").calloutDevices().empty());
 
     // The environment points the default registry at the fake one.

@@ -27,6 +27,10 @@ public:
     std::string add(const std::string& ttyName, const std::string& target,
                     const std::string& driver = "ftdi_sio");
 
+    // Writes sys/class/tty/`ttyName`/type, the UART type the serial core
+    // found (0: none). add() writes 0 for the 8250 and serial-core drivers.
+    void setUartType(const std::string& ttyName, int type);
+
     // A class entry with no device behind it (like the virtual consoles).
     void addWithoutDevice(const std::string& ttyName);
 
