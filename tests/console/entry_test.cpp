@@ -4,6 +4,7 @@
 
 #include "console/entry.h"
 #include "hub_harness.h"
+#include "process.h"
 
 namespace {
 
@@ -104,6 +105,19 @@ TEST(HubctlProcess, HelpAndMalformedCommandLines) {
         const hubtest::Run run = hubtest::hubctl(c.args, registry);
         EXPECT_EQ(run.out, c.out);
         EXPECT_EQ(run.status, c.status);
+    }
+}
+
+// A result a script never got is no success: output that cannot be written
+// fails the run, whatever the command's own status.
+TEST(HubctlProcess, UnwritableOutputFails) {
+    for (const Lines& args : {Lines{}, Lines{"/Q:COM3"}, Lines{"/J", R"({"CMD":"Q"})"}}) {
+        SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
+        Lines argv{"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", HUBCTL_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const testsupport::ProcessResult r = testsupport::runProcess(argv);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(r.err, "hubctl: cannot write standard output: No space left on device\n");
     }
 }
 
