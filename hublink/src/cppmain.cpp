@@ -62,6 +62,19 @@ const char* checkLine(int speed, int dataBits, char parity, int stopBits, tty::R
     return nullptr;
 }
 
+// Puts a line's settings back as they were when it goes out of scope.
+class LineKeeper {
+public:
+    explicit LineKeeper(int fd) : fd_(fd), saved_(tty::saveLine(fd)) {}
+    ~LineKeeper() { tty::restoreLine(fd_, saved_); }
+    LineKeeper(const LineKeeper&) = delete;
+    LineKeeper& operator=(const LineKeeper&) = delete;
+
+private:
+    int fd_;
+    std::vector<std::uint8_t> saved_;
+};
+
 }  // namespace
 
 int CPPMain::openPort(const std::string& path) {
@@ -141,6 +154,7 @@ std::string CPPMain::exchange(const std::string& portPath, const std::string& co
                               int speed, bool reportSetup) {
     FdGuard port(openPort(portPath));
     if (port.get() < 0) return "Open Port Error!";
+    const LineKeeper line(port.get());  // put back before the port closes
     const bool known = std::find(std::begin(kWindowSpeeds), std::end(kWindowSpeeds), speed) !=
                        std::end(kWindowSpeeds);
     if (!reportSetup && !known) speed = 9600;  // portdesk's line set-up falls back

@@ -54,6 +54,7 @@ void SerialPort::openPort(bool toReceive, bool andTransmit) {
         throw PortError::failedToOpen;
     }
     fileDescriptor_ = fd;
+    savedLine_ = tty::saveLine(fd);
 }
 
 void SerialPort::setSettings(BaudRate receiveRate, BaudRate transmitRate, int minimumBytesToRead,
@@ -119,6 +120,7 @@ std::string SerialPort::readUntilChar(char terminator, double timeout) {
 
 void SerialPort::closePort() {
     if (!fileDescriptor_) return;
+    tty::restoreLine(*fileDescriptor_, savedLine_);
     ::close(*fileDescriptor_);
     fileDescriptor_.reset();
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <iterator>
 #include <optional>
 
@@ -106,6 +107,22 @@ bool applyRawLine(int fd, const RawLine& line) {
     t.c_cc[VMIN] = 0;
     discardInput(fd);
     return tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+std::vector<std::uint8_t> saveLine(int fd) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) return {};
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&t);
+    return {bytes, bytes + sizeof t};
+}
+
+void restoreLine(int fd, const std::vector<std::uint8_t>& saved) {
+    if (saved.size() != sizeof(termios)) return;
+    termios t{};
+    std::memcpy(&t, saved.data(), sizeof t);
+    const int keep = errno;
+    tcsetattr(fd, TCSANOW, &t);
+    errno = keep;
 }
 
 void discardInput(int fd) { tcflush(fd, TCIFLUSH); }

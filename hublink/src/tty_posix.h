@@ -2,6 +2,9 @@
 // here prints or decides policy.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 namespace hublink::tty {
 
 enum class Parity { None, Even, Odd };
@@ -41,6 +44,13 @@ bool applyConsoleLine(int fd, const ConsoleLine& line);
 
 // Discards pending input, then applies `line` at once. False with errno set.
 bool applyRawLine(int fd, const RawLine& line);
+
+// The line's settings as they are now, as opaque bytes (empty when the
+// descriptor is no terminal), and putting them back (best effort). A
+// transport puts back what it found when it closes the port, so a terminal
+// that is no hub (the user's own /dev/tty) is not left raw.
+std::vector<std::uint8_t> saveLine(int fd);
+void restoreLine(int fd, const std::vector<std::uint8_t>& saved);
 
 // Discards input / output the driver holds but nobody has read / sent.
 void discardInput(int fd);

@@ -2,7 +2,9 @@
 // both transports share: the port claim and clean descriptor handling.
 #include "hublink/cppmain.h"
 
+#include <pty.h>
 #include <sys/file.h>
+#include <termios.h>
 
 #include <gtest/gtest.h>
 
@@ -186,6 +188,39 @@ TEST(DeskExchange, SetUpFailuresOnlyInTheResult) {
     EXPECT_EQ(CPPMain_Wrapper().Send_Command_Wrapper("/dev/null", "?Q\r", buffer, 32, 32, 0, 100),
               "Set Port Option Error!");
     EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+}
+
+}  // namespace
+}  // namespace hublink
+
+namespace hublink {
+namespace {
+
+// A terminal that is no hub (the user's own, say) is left as it was found.
+TEST(AllTransports, PutTheLineBackAsFound) {
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    char name[128];
+    ASSERT_EQ(::ptsname_r(master, name, sizeof name), 0);
+    termios cooked{};
+    ::tcgetattr(slave, &cooked);
+    cooked.c_lflag |= ICANON | ECHO;
+    ::cfsetspeed(&cooked, B38400);
+    ASSERT_EQ(::tcsetattr(slave, TCSANOW, &cooked), 0);
+    const auto unchanged = [&] {
+        termios now{};
+        ::tcgetattr(slave, &now);
+        return (now.c_lflag & (ICANON | ECHO)) == (ICANON | ECHO) && ::cfgetospeed(&now) == B38400;
+    };
+    std::uint8_t buffer[40] = {};
+    EXPECT_EQ(CPPMain_Wrapper().Send_Command_Wrapper(name, "?Q\r", buffer, 32, 32, 0, 50), "Read Timeout");
+    EXPECT_TRUE(unchanged());
+    EXPECT_EQ(CPPMain_Wrapper().Send_Command_Wrapper(name, "?Q\r", buffer, 0, 50), "Read Timeout");
+    EXPECT_TRUE(unchanged());
+    EXPECT_EQ(sendCommand(name, "?Q\r").status, "No");
+    EXPECT_TRUE(unchanged());
+    ::close(slave);
+    ::close(master);
 }
 
 }  // namespace

@@ -41,6 +41,8 @@ public:
     // close does not drop them. True when the queue is empty.
     bool drain(int millis);
 
+    // Closes. The line stays as configured: the loader may still be taking
+    // in the last packet, and only a hub's port gets this far.
     void close();
 
 private:

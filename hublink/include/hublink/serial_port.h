@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace hublink {
 
@@ -95,7 +96,8 @@ public:
     // readBytes throws.
     std::string readUntilChar(char terminator, double timeout);
 
-    // Closes the descriptor (releasing the claim). Safe to call when closed.
+    // Puts back the line settings the port had when opened, then closes the
+    // descriptor (releasing the claim). Safe to call when closed.
     void closePort();
 
     bool isOpen() const { return fileDescriptor_.has_value(); }
@@ -104,6 +106,7 @@ public:
 private:
     std::string path_;
     std::optional<int> fileDescriptor_;
+    std::vector<std::uint8_t> savedLine_;  // the line as opened, put back on close
 };
 
 }  // namespace hublink
