@@ -10,3 +10,4 @@ for kind in release sanitize; do
   dir=build; [ "$kind" = sanitize ] && dir=build-sanitize
   ctest --test-dir "$dir" --output-on-failure -j2 --timeout 300
 done
+./scripts/fuzz.sh
