@@ -68,9 +68,14 @@ SysfsRegistry defaultRegistry() {
 }
 
 std::vector<std::string> getSerialPortList(Frontend frontend, const DeviceRegistry& registry) {
+    const std::string devices = registry.deviceDirectory();
     std::vector<std::string> kept;
     for (std::string& path : registry.calloutDevices()) {
-        if (keptBy(frontend, path)) kept.push_back(std::move(path));
+        // DIR/dev/ttyUSB0 of a virtual registry is filtered as /dev/ttyUSB0.
+        const bool inside = path.size() > devices.size() && startsWith(path, devices) &&
+                            path[devices.size()] == '/';
+        const std::string asOnHost = inside ? "/dev" + path.substr(devices.size()) : path;
+        if (keptBy(frontend, asOnHost)) kept.push_back(std::move(path));
     }
     return kept;
 }

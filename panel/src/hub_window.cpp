@@ -9,6 +9,7 @@
 
 #include "panel/dialogs.h"
 #include "panel/hub_table_model.h"
+#include "panel/input_blocking_wait.h"
 
 namespace panel {
 
@@ -106,17 +107,22 @@ void HubWindow::search(const std::function<std::vector<std::string>()>& candidat
         drawn.start();
         while (drawn.elapsed() < 10) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
     }
-    state_.data = queryPorts(*source_, candidates());
+    {
+        const BusyCursor busy;
+        state_.data = queryPorts(*source_, candidates());
+    }
     showHubs();
+    parts_.tableView->resizeColumnsToContents();  // once per search, not per re-read
     board_->disableAll();
+    // The old selection goes with the old list: nothing may act on a hub
+    // that is no longer listed. Selecting the first row brings it back.
+    state_.clearSelection();
+    setActionsEnabled(false);
     showFoundCount();
     if (!state_.data.empty()) selectRowAndRunStep(0);
 }
 
-void HubWindow::showHubs() {
-    model_->setHubs(state_.data);
-    parts_.tableView->resizeColumnsToContents();
-}
+void HubWindow::showHubs() { model_->setHubs(state_.data); }
 
 void HubWindow::selectRowAndRunStep(int row) {
     // The step runs explicitly: re-selecting an unchanged row reports no

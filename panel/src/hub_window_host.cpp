@@ -42,7 +42,10 @@ void HubWindow::reportFailure(const OpResult& result) {
 void HubWindow::waitForHubRestart() { waitWithoutInput(resetWait_); }
 
 void HubWindow::refreshAfterChange(PasswordAfter after, const std::string& entered) {
-    state_.data = refreshHubs(*source_, state_.data);
+    {
+        const BusyCursor busy;
+        state_.data = refreshHubs(*source_, state_.data);
+    }
     // The selected hub is found again by its port: after a hub vanished its
     // old row may be past the end or hold another hub.
     const int row = rowOfPort(state_.data, state_.selectComport);

@@ -34,8 +34,13 @@ public:
 
 }  // namespace
 
+BusyCursor::BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+BusyCursor::~BusyCursor() { QApplication::restoreOverrideCursor(); }
+
 void waitWithoutInput(std::chrono::milliseconds duration) {
     InputSwallower swallower;
+    // A sign of life: the window is waiting, not hung.
+    const BusyCursor busy;
     qApp->installEventFilter(&swallower);
     QEventLoop loop;
     QTimer::singleShot(duration, &loop, &QEventLoop::quit);

@@ -1,3 +1,5 @@
+#include <QEvent>
+#include <QTimer>
 #include <hublink/protocol.h>
 
 #include "panel/alerts.h"
@@ -20,6 +22,18 @@ PasswordForm::~PasswordForm() = default;
 void PasswordForm::viewDidLoad() {
     ui_->OldPassword->setText(QString::fromUtf8(hublink::kDefaultPassword.data(),
                                                 static_cast<qsizetype>(hublink::kDefaultPassword.size())));
+    // The pre-filled default is selected whenever the field takes the focus,
+    // so typing the real old password replaces it instead of adding to it.
+    ui_->OldPassword->installEventFilter(this);
+    ui_->OldPassword->selectAll();
+}
+
+bool PasswordForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui_->OldPassword && event->type() == QEvent::FocusIn) {
+        // After the click that gave the focus has placed the cursor.
+        QTimer::singleShot(0, ui_->OldPassword, &QLineEdit::selectAll);
+    }
+    return SceneDialog::eventFilter(watched, event);
 }
 
 std::string PasswordForm::checkPassword(const std::string& oldPassword, const std::string& newPassword,

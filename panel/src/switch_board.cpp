@@ -54,8 +54,10 @@ void SwitchBoard::colour(const std::string& ports, const QColor& colour) {
         const std::optional<int> port = decimal(item);
         if (!port || *port < 1 || *port > kPortSwitches) continue;
         QPushButton* button = switchButtons_.at(static_cast<std::size_t>(*port - 1));
+        // Only the enabled look: a disabled switch must still look disabled.
         QPalette palette = button->palette();
-        palette.setColor(QPalette::ButtonText, colour);
+        palette.setColor(QPalette::Active, QPalette::ButtonText, colour);
+        palette.setColor(QPalette::Inactive, QPalette::ButtonText, colour);
         button->setPalette(palette);
     }
 }

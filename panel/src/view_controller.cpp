@@ -42,6 +42,7 @@ ViewController::ViewController(WindowServices services, QWidget* parent)
     ui_->updateProgress->hide();
 
     connect(ui_->SearchComport, &QPushButton::clicked, this, &ViewController::SearchByComport);
+    connect(ui_->comportInput, &QLineEdit::returnPressed, this, &ViewController::SearchByComport);
     connect(ui_->EditDescription, &QPushButton::clicked, this, &ViewController::clickEditDescription);
     connect(ui_->UpdateFirmware, &QPushButton::clicked, this, &ViewController::updateFirmwareClicked);
     // Fixed before the window exists, so it never offers to resize.

@@ -72,6 +72,13 @@ TEST(PortLists, FiltersKeepRegistryOrder) {
     EXPECT_EQ(getSerialPortList(Frontend::Desk, reg), reg.paths);
     EXPECT_EQ(getSerialPortListWithComport("USB1", reg), Paths{"/tmp/t/dev/ttyUSB1"});
     EXPECT_EQ(getSerialPortListWithComport("acm", reg), Paths{});
+
+    // A registry kept in a folder of its own is filtered by the names inside it.
+    sim::FakeRegistry fake(freshRoot());
+    const std::string usb = fake.add("ttyUSB0", "/dev/null");
+    fake.add("ttyACM0", "/dev/null", "cdc_acm");
+    EXPECT_EQ(getSerialPortList(Frontend::Panel, sysfsOf(fake)), Paths{usb});
+    EXPECT_EQ(getSerialPortList(Frontend::Console, sysfsOf(fake)), Paths{usb});
 }
 
 TEST(Resolvers, BothCaseRulesAndTheComRange) {

@@ -18,6 +18,10 @@ public:
     virtual ~DeviceRegistry() = default;
     // Paths of every real serial device; empty when enumeration fails.
     virtual std::vector<std::string> calloutDevices() const = 0;
+    // The directory the device paths are in ("/dev" on the host). The front
+    // ends' name filters look at paths relative to it, so a registry kept
+    // elsewhere (a virtual one) is filtered like the host's.
+    virtual std::string deviceDirectory() const { return "/dev"; }
 };
 
 // Enumerates sysRoot/class/tty/NAME entries that have a `device` link and
@@ -29,6 +33,7 @@ class SysfsRegistry : public DeviceRegistry {
 public:
     explicit SysfsRegistry(std::string sysRoot = "/sys", std::string devRoot = "/dev");
     std::vector<std::string> calloutDevices() const override;
+    std::string deviceDirectory() const override { return devRoot_; }
 
 private:
     std::string sysRoot_;

@@ -138,6 +138,7 @@ public:
 
 protected:
     void viewDidLoad() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::unique_ptr<Ui::PasswordForm> ui_;

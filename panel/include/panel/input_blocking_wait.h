@@ -5,8 +5,18 @@
 
 namespace panel {
 
+// Shows the busy cursor while it lives (the windows block for hub work).
+class BusyCursor {
+public:
+    BusyCursor();
+    ~BusyCursor();
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
 // Runs the event loop for `duration`, dropping mouse, key, wheel and touch
-// events so nothing can be started while the pause lasts.
+// events so nothing can be started while the pause lasts; the busy cursor
+// shows meanwhile.
 void waitWithoutInput(std::chrono::milliseconds duration);
 
 }  // namespace panel
