@@ -55,8 +55,9 @@ int doSetPortState(const Invocation& inv, const std::string& code) {
     if (!pw8) return say(cmd::kInvalidPassword, kFailure);
 
     // Read, compute, write: no other process may change the hub in between.
+    // A hub that cannot be had is a query that failed, as its text says.
     const hublink::CommandClaim claim(*path);
-    if (!claim.held()) return say("No", kFailure);
+    if (!claim.held()) return say("Query Error!", kFailure);
     const hublink::QueryResult hub = hublink::queryHub(*path);
     if (hub.status != "OK") return say(hub.status, kFailure);
     const portstate::StateUpdate update = stateToSend(upperAscii(roles.payload), hub.record);

@@ -2,6 +2,9 @@
 // dialogs, alerts, the pause after a reset, and the refresh after a change.
 #include <hublink/protocol.h>
 
+#include <cstdio>
+#include <utility>
+
 #include "panel/dialogs.h"
 #include "panel/hub_table_model.h"
 #include "panel/hub_window.h"
@@ -32,11 +35,16 @@ void HubWindow::prepare(SceneDialog* destination) {
 }
 
 void HubWindow::alert(const QString& title, const QString& text) {
-    alerts_->showAlert(this, title, text);
+    alerts_->showAlert(this, title, text, AlertIcon::Caution, std::exchange(pendingDetail_, {}));
 }
 
+// The status line keeps the outcome of the last search: why an operation
+// failed goes to standard output and behind the alert that tells it.
 void HubWindow::reportFailure(const OpResult& result) {
-    setStatus(QString::fromStdString(failureLine(state_.selectComport, result)));
+    const std::string line = failureLine(state_.selectComport, result);
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    pendingDetail_ = QString::fromStdString(line);
 }
 
 void HubWindow::waitForHubRestart() { waitWithoutInput(resetWait_); }

@@ -84,7 +84,7 @@ void ViewController::prepareMore(SceneDialog* destination) {
 }
 
 void ViewController::alert(const QString& title, const QString& text, AlertIcon icon) {
-    alerts().showAlert(this, title, text, icon);
+    alerts().showAlert(this, title, text, icon, QString());
 }
 
 // While the loader has the hub, no search, switch, dialog or other hub can

@@ -22,16 +22,21 @@ struct Alert {
     QString title;
     QString text;
     panel::AlertIcon icon = panel::AlertIcon::Caution;
-    bool operator==(const Alert&) const = default;
+    bool operator==(const Alert& other) const {
+        return title == other.title && text == other.text && icon == other.icon;
+    }
 };
 
 class RecordingAlerts : public panel::AlertSink {
 public:
     using panel::AlertSink::showAlert;
-    void showAlert(QWidget*, const QString& title, const QString& text, panel::AlertIcon icon) override {
+    void showAlert(QWidget*, const QString& title, const QString& text, panel::AlertIcon icon,
+                   const QString& detail) override {
         shown.push_back({title, text, icon});
+        details.push_back(detail);
         if (onAlert) onAlert();
     }
+    std::vector<QString> details;  // what each alert had behind its details
     std::function<void()> onAlert;  // runs while the alert would be open
     std::vector<Alert> take() { return std::exchange(shown, {}); }
     std::vector<Alert> shown;

@@ -16,11 +16,14 @@ enum class AlertIcon { Caution, CheckMark };
 class AlertSink {
 public:
     virtual ~AlertSink() = default;
-    // Shows `text` under the window title `title`; returns once it is dismissed.
+    // Shows `text` under the window title `title`, with `detail` (why it
+    // happened, possibly empty) behind the alert's details; returns once it
+    // is dismissed.
     virtual void showAlert(QWidget* parent, const QString& title, const QString& text,
-                           AlertIcon icon) = 0;
-    void showAlert(QWidget* parent, const QString& title, const QString& text) {
-        showAlert(parent, title, text, AlertIcon::Caution);
+                           AlertIcon icon, const QString& detail) = 0;
+    void showAlert(QWidget* parent, const QString& title, const QString& text,
+                   AlertIcon icon = AlertIcon::Caution) {
+        showAlert(parent, title, text, icon, QString());
     }
 };
 
@@ -28,8 +31,8 @@ public:
 class MessageBoxAlerts : public AlertSink {
 public:
     using AlertSink::showAlert;
-    void showAlert(QWidget* parent, const QString& title, const QString& text,
-                   AlertIcon icon) override;
+    void showAlert(QWidget* parent, const QString& title, const QString& text, AlertIcon icon,
+                   const QString& detail) override;
 };
 
 }  // namespace panel

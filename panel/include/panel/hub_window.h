@@ -138,6 +138,7 @@ private:
     HubTableModel* model_ = nullptr;
     bool selecting_ = false;
     bool redrawBeforeSearch_ = true;
+    QString pendingDetail_;  // why the last operation failed, for its alert
     std::chrono::milliseconds resetWait_ = kResetWait;
 };
 
