@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "hublink/discovery.h"
+#include "oracle_text.h"
 #include "hublink/hub_query.h"
 #include "hublink/protocol.h"
 #include "portstate/gui_state.h"
@@ -54,27 +55,6 @@ private:
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isHex(char c) { return isDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
-std::optional<std::int64_t> readDecimal(std::string_view s) {
-    const bool plus = !s.empty() && s.front() == '+';
-    if (plus) s.remove_prefix(1);
-    if (s.empty() || (plus && s.front() == '-')) return std::nullopt;
-    std::int64_t v = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
-    return v;
-}
-
-std::vector<std::string_view> nonEmptyPieces(std::string_view text) {
-    std::vector<std::string_view> pieces;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t comma = text.find(',', start);
-        if (comma == std::string_view::npos) comma = text.size();
-        if (comma > start) pieces.push_back(text.substr(start, comma - start));
-        start = comma + 1;
-    }
-    return pieces;
-}
 
 std::string field(const hublink::HubInfo& record, const std::string& key) {
     const auto it = record.find(key);
@@ -157,7 +137,7 @@ std::optional<std::string> checkStates(const Reply& reply) {
 // split 1..n between them (ascending, none above 64 on).
 void checkInfoLine(const hublink::HubInfo& record, std::optional<std::uint64_t> word) {
     const std::string line = hublink::parseHubInfo(record);
-    const auto n = readDecimal(field(record, "nPorts"));
+    const auto n = fuzzoracle::readInt(field(record, "nPorts"));
     if (!n) return require(line == "Invalid nPorts");
     const std::string head = field(record, "Port_Name") + ", " + std::to_string(*n) + " ports, On=";
     require(line.rfind(head, 0) == 0);
@@ -177,7 +157,7 @@ void checkInfoLine(const hublink::HubInfo& record, std::optional<std::uint64_t> 
     for (int k = 0; k < 2; ++k) {
         const std::string& text = k == 0 ? on : off;
         if (text == "None") continue;
-        for (std::string_view piece : nonEmptyPieces(text)) ports[k].push_back(readDecimal(piece).value_or(-1));
+        for (std::string_view piece : fuzzoracle::nonEmptyPieces(text)) ports[k].push_back(fuzzoracle::readInt(piece).value_or(-1));
         require(!ports[k].empty() && std::is_sorted(ports[k].begin(), ports[k].end()));
     }
     require(std::int64_t(ports[0].size() + ports[1].size()) == listed);
@@ -196,10 +176,10 @@ void checkInfoLine(const hublink::HubInfo& record, std::optional<std::uint64_t> 
 // count and the fields.
 void checkFormattedLine(const hublink::HubInfo& record) {
     const std::string line = hublink::parseHubInfoFormatted(record);
-    const auto n = readDecimal(field(record, "nPorts"));
+    const auto n = fuzzoracle::readInt(field(record, "nPorts"));
     if (!n) return require(line == "Invalid nPorts");
     const std::string states = field(record, "Port_States");
-    const auto pieces = nonEmptyPieces(states);
+    const auto pieces = fuzzoracle::nonEmptyPieces(states);
     if (pieces.size() < 4) return require(line == "Invalid Port States");
     const std::string word = std::string(pieces[3]) + std::string(pieces[2]) + std::string(pieces[1]) + std::string(pieces[0]);
     const std::string uid = field(record, "UID");

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "console/command_results.h"
+#include "oracle_text.h"
 #include "portstate/gui_state.h"
 #include "portstate/json_state.h"
 #include "portstate/port_state.h"
@@ -62,28 +63,6 @@ int hexValue(char c) {
     return (c | 0x20) - 'a' + 10;
 }
 
-// Integer with an optional sign, nothing else; none when out of range.
-std::optional<std::int64_t> readInt(std::string_view s, int base) {
-    const bool plus = !s.empty() && s.front() == '+';
-    if (plus) s.remove_prefix(1);
-    if (s.empty() || (plus && s.front() == '-')) return std::nullopt;
-    std::int64_t v = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, base);
-    if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
-    return v;
-}
-
-std::vector<std::string_view> nonEmptyPieces(std::string_view text) {
-    std::vector<std::string_view> pieces;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t comma = text.find(',', start);
-        if (comma == std::string_view::npos) comma = text.size();
-        if (comma > start) pieces.push_back(text.substr(start, comma - start));
-        start = comma + 1;
-    }
-    return pieces;
-}
 
 bool bit(std::uint64_t word, std::int64_t port) { return port >= 1 && port <= 64 && (word >> (port - 1)) & 1u; }
 
@@ -114,8 +93,8 @@ void checkLists(const portstate::PortLists& lists, std::int64_t n, std::uint64_t
     std::vector<std::int64_t> on, off;
     for (auto [text, out] : {std::pair{&lists.on, &on}, std::pair{&lists.off, &off}}) {
         if (*text == "None") continue;
-        for (std::string_view piece : nonEmptyPieces(*text)) {
-            const auto p = readInt(piece, 10);
+        for (std::string_view piece : fuzzoracle::nonEmptyPieces(*text)) {
+            const auto p = fuzzoracle::readInt(piece, 10);
             require(p && piece.front() != '+' && piece.front() != '0');
             out->push_back(*p);
         }
@@ -140,7 +119,7 @@ StateWord checkHubText(std::int64_t n, std::string_view text) {
     checkLists(portstate::Parse_Port_States(n, text), n, word);
 
     // Pieces of at most 15 hex digits read the same signed and unsigned.
-    const auto pieces = nonEmptyPieces(text);
+    const auto pieces = fuzzoracle::nonEmptyPieces(text);
     if (std::all_of(pieces.begin(), pieces.end(), [](std::string_view p) {
             return p.size() <= 15 && std::all_of(p.begin(), p.end(), isHex);
         })) {
@@ -186,7 +165,7 @@ void checkSemantics(char letter, std::string_view arg, std::int64_t n, StateWord
         return;
     }
     if (letter == 'B') {
-        const auto v = readInt(arg, 2);
+        const auto v = fuzzoracle::readInt(arg, 2);
         if (!v) return refused(portstate::kErrorBitStream);
         require(r.status == portstate::kStatusOK && w == (mask | std::uint64_t(*v)));
         return;
@@ -202,8 +181,8 @@ void checkSemantics(char letter, std::string_view arg, std::int64_t n, StateWord
         return;
     }
     std::vector<std::int64_t> ports;
-    for (std::string_view piece : nonEmptyPieces(arg)) {
-        const auto p = readInt(piece, 10);
+    for (std::string_view piece : fuzzoracle::nonEmptyPieces(arg)) {
+        const auto p = fuzzoracle::readInt(piece, 10);
         if (!p) return refused(portstate::kErrorPortNumbers);
         ports.push_back(*p);
     }
