@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the whole test suite twice: a normal build and an
-# AddressSanitizer + UndefinedBehaviorSanitizer build.
+# Sets up, builds and runs the whole test suite twice (a normal build and an
+# AddressSanitizer + UndefinedBehaviorSanitizer build), checks the Debian
+# packages of the normal build, and runs every fuzz target for a short time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -10,4 +11,5 @@ for kind in release sanitize; do
   dir=build; [ "$kind" = sanitize ] && dir=build-sanitize
   ctest --test-dir "$dir" --output-on-failure -j2 --timeout 300
 done
+./scripts/package_test.sh build
 ./scripts/fuzz.sh
