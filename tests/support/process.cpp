@@ -8,8 +8,10 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 extern char** environ;
 
@@ -52,8 +54,10 @@ std::vector<char*> pointers(std::vector<std::string>& items) {
     return out;
 }
 
-// Drains both pipes until they close or the deadline passes.
-bool drain(Pipe& out, Pipe& err, ProcessResult& result, std::chrono::steady_clock::time_point deadline) {
+// Drains both pipes until they close or the deadline passes; stdout's pipe
+// is closed early once `outLimit` bytes came.
+bool drain(Pipe& out, Pipe& err, ProcessResult& result, std::size_t outLimit,
+           std::chrono::steady_clock::time_point deadline) {
     while (out.fd[0] >= 0 || err.fd[0] >= 0) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
@@ -69,37 +73,88 @@ bool drain(Pipe& out, Pipe& err, ProcessResult& result, std::chrono::steady_cloc
             if (n > 0) sinks[i]->append(buf, static_cast<size_t>(n));
             else if (n == 0 || errno != EINTR) pipes[i]->closeEnd(0);
         }
+        if (result.out.size() >= outLimit) {
+            result.out.resize(outLimit);
+            out.closeEnd(0);
+        }
     }
     return true;
 }
 
-}  // namespace
+bool isClosed(const ProcessOptions& options, int fd) {
+    return std::find(options.closed.begin(), options.closed.end(), fd) != options.closed.end();
+}
 
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                         std::chrono::milliseconds timeout) {
-    ProcessResult result;
-    Pipe out, err;
-    if (out.fd[0] < 0 || err.fd[0] < 0 || argv.empty()) return result;
-    posix_spawn_file_actions_t actions;
+// The pipes become stdout and stderr unless the child is to start without them.
+void setUpDescriptors(posix_spawn_file_actions_t& actions, const Pipe& out, const Pipe& err,
+                      const ProcessOptions& options) {
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out.fd[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err.fd[1], 2);
-    std::vector<std::string> args(argv), envs = mergedEnvironment(env);
+    if (!isClosed(options, 1)) posix_spawn_file_actions_adddup2(&actions, out.fd[1], 1);
+    if (!isClosed(options, 2)) posix_spawn_file_actions_adddup2(&actions, err.fd[1], 2);
+    for (int fd : options.closed) posix_spawn_file_actions_addclose(&actions, fd);
+}
+
+// The test runner may ignore or block signals; the child must not inherit that.
+void setUpSignals(posix_spawnattr_t& attributes) {
+    posix_spawnattr_init(&attributes);
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+}
+
+pid_t spawn(const std::vector<std::string>& argv, const ProcessOptions& options, Pipe& out,
+            Pipe& err) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    setUpDescriptors(actions, out, err, options);
+    setUpSignals(attributes);
+    std::vector<std::string> args(argv), envs = mergedEnvironment(options.env);
     auto argp = pointers(args), envp = pointers(envs);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argp.data(), envp.data());
+    const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, &attributes, argp.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     out.closeEnd(1);
     err.closeEnd(1);
-    if (rc != 0) return result;
-    if (!drain(out, err, result, std::chrono::steady_clock::now() + timeout)) {
-        result.timedOut = true;
-        kill(pid, SIGKILL);
-    }
+    return rc == 0 ? pid : -1;
+}
+
+void collect(pid_t pid, ProcessResult& result) {
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+}
+
+}  // namespace
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
+    ProcessResult result;
+    Pipe out, err;
+    if (out.fd[0] < 0 || err.fd[0] < 0 || argv.empty()) return result;
+    const pid_t pid = spawn(argv, options, out, err);
+    if (pid < 0) return result;
+    std::thread beside;
+    if (options.alongside) beside = std::thread(options.alongside, pid);
+    const auto deadline = std::chrono::steady_clock::now() + options.timeout;
+    if (!drain(out, err, result, options.outLimit, deadline)) {
+        result.timedOut = true;
+        kill(pid, SIGKILL);
+    }
+    collect(pid, result);
+    if (beside.joinable()) beside.join();
     return result;
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                         std::chrono::milliseconds timeout) {
+    ProcessOptions options;
+    options.env = env;
+    options.timeout = timeout;
+    return runProcess(argv, options);
 }
 
 }  // namespace testsupport
