@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "console/entry.h"
+#include "hublink/std_streams.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ int checkedStatus(int status) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (!hublink::ensureStdStreams()) return 1;
     try {
         const std::vector<std::string> args(argv + 1, argv + argc);
         errno = 0;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "hublink/std_streams.h"
 #include "src/hubsim_options.h"
 #include "sim/fake_registry.h"
 #include "sim/virtual_hub.h"
@@ -46,6 +47,7 @@ int serve(const sim::SimOptions& options, const sigset_t& stopSignals) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!hublink::ensureStdStreams()) return 1;
     sim::ParsedSimOptions parsed = sim::parseSimOptions({argv + 1, argv + argc});
     if (!parsed.options) {
         std::fprintf(stderr, "hubsim: %s\nTry 'hubsim --help'.\n", parsed.error.c_str());

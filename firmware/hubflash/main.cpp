@@ -9,6 +9,7 @@
 
 #include "flash_app.h"
 #include "flash_options.h"
+#include "hublink/std_streams.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ void catchInterrupts() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!hublink::ensureStdStreams()) return 1;
     try {
         const auto parsed = hubflash::parseFlashOptions({argv + 1, argv + argc});
         if (!parsed.options) {
