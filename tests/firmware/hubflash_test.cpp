@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "firmware/isp_packet.h"
 #include "loader_rig.h"
 #include "process.h"
 #include "sim/fake_registry.h"
@@ -44,8 +45,15 @@ protected:
 
     testsupport::ProcessResult run(std::vector<std::string> args,
                                    std::vector<std::string> env = {}) const {
+        testsupport::ProcessOptions options;
+        options.env = std::move(env);
+        return run(std::move(args), options);
+    }
+    testsupport::ProcessResult run(std::vector<std::string> args,
+                                   testsupport::ProcessOptions options) const {
         args.insert(args.begin(), HUBFLASH_PATH);
-        return testsupport::runProcess(args, env, std::chrono::seconds(30));
+        options.timeout = std::chrono::seconds(30);
+        return testsupport::runProcess(args, options);
     }
 
     std::string dir_;
@@ -200,6 +208,21 @@ TEST_F(Hubflash, RecoverAfterAFailedUpdate) {
     EXPECT_EQ(hub.flashImage(), image);
     EXPECT_THAT(recovered.out, HasSubstr("UART_AUTO_DETECT Start\n"));
     EXPECT_EQ(lastLine(recovered.out), "Firmware programmed Successfully!");
+}
+
+// Started without standard error (as by some service managers), hubflash
+// must not write its progress into the port it opened in its place.
+TEST_F(Hubflash, OnlyPacketsReachTheLoaderWithoutStandardError) {
+    sim::VirtualHub hub(quickHub());
+    const Bytes image = imageFor(3000);
+    testsupport::ProcessOptions options;
+    options.closed = {2};
+    const auto r = run({hub.path(), scrambled("fw.enc", image)}, options);
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_EQ(hub.flashImage(), image);
+    EXPECT_EQ(hub.loaderPackets().size(), 6 + firmware::apromPacketCount(image.size()) + 1);
+    EXPECT_EQ(hub.received(), (std::vector<std::string>{"?Q\r", "E?Q2\r", "GP\r", "?Q\r",
+                                                        "EUFWkiwi    \r", "?Q\r"}));
 }
 
 }  // namespace
