@@ -7,12 +7,6 @@ namespace hubflash {
 
 namespace {
 
-bool hasControlCharacter(const std::string& text) {
-    for (unsigned char c : text)
-        if (c < 0x20 || c == 0x7F) return true;
-    return false;
-}
-
 // Takes the option at args[i] (and its values); returns an error text.
 std::string takeOption(const std::vector<std::string>& args, std::size_t& i, FlashOptions& o,
                        bool& passwordGiven) {
@@ -29,8 +23,9 @@ std::string takeOption(const std::vector<std::string>& args, std::size_t& i, Fla
     else if (name == "-q" || name == "--quiet") o.quiet = true;
     else if (name == "-p" || name == "--password") {
         if (!value(o.password)) return name + " wants a password";
-        // A line break or control byte would end or garble the command line.
-        if (hasControlCharacter(o.password)) return "the password holds a control character";
+        // A line break would end the command line; other controls and broken
+        // UTF-8 garble it and make the cut to 8 characters count wrong.
+        if (!hublink::isSendableText(o.password)) return "the password holds a control character";
         passwordGiven = true;
     } else if (name == "--key") {
         if (!value(o.key)) return "--key wants a key";
