@@ -1,12 +1,12 @@
 #include "hublink/port_fanout.h"
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <thread>
+
+#include "worker_pool.h"
 
 namespace hublink {
 
@@ -40,24 +40,16 @@ void forEachPort(const std::vector<std::string>& ports, const std::function<void
         for (std::size_t i = 0; i < ports.size(); ++i) work(i);
         return;
     }
-    std::atomic<std::size_t> next{0};
     std::exception_ptr failure;
     std::mutex failureMutex;
-    const auto worker = [&] {
-        for (std::size_t g = next++; g < groups.size(); g = next++) {
-            try {
-                for (std::size_t i : groups[g]) work(i);
-            } catch (...) {
-                std::lock_guard lock(failureMutex);
-                if (!failure) failure = std::current_exception();
-            }
+    WorkerPool::shared().run(groups.size(), maxInFlight, [&](std::size_t g) {
+        try {
+            for (std::size_t i : groups[g]) work(i);
+        } catch (...) {
+            std::lock_guard lock(failureMutex);
+            if (!failure) failure = std::current_exception();
         }
-    };
-    const std::size_t threads = std::clamp<std::size_t>(maxInFlight, 1, groups.size());
-    std::vector<std::thread> pool;
-    pool.reserve(threads);
-    for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(worker);
-    for (std::thread& thread : pool) thread.join();
+    });
     if (failure) std::rethrow_exception(failure);
 }
 

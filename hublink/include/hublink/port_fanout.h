@@ -14,8 +14,10 @@ namespace hublink {
 // devices does not open them all at once.
 inline constexpr std::size_t kMaxPortsInFlight = 32;
 
-// Runs `work(i)` for every index of `ports`, on up to `maxInFlight` threads,
-// and returns when all have run. Indices whose ports name the same device (the
+// Runs `work(i)` for every index of `ports`, on the calling thread and up to
+// `maxInFlight - 1` threads kept for the program's whole life, and returns
+// when all have run. A thread that cannot be started is no failure: the
+// threads there are (at least the caller) do the work. Indices whose ports name the same device (the
 // same path, or links to one device) run one after another on one thread, in
 // index order, so no device is opened twice at once. An exception thrown by
 // `work` is rethrown here once every thread has ended.
