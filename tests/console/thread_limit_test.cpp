@@ -1,0 +1,62 @@
+// Searches under an address-space limit too small for a thread per port:
+// every hub is still found, and nothing aborts.
+#include <gtest/gtest.h>
+
+#include "hub_harness.h"
+#include "process.h"
+
+namespace hubtest {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+constexpr int kHubs = 40;
+
+testsupport::ProcessResult limitedHubctl(const Lines& args, const Registry& registry) {
+    Lines argv{"/bin/sh", "-c", "ulimit -v 400000 && exec \"$0\" \"$@\"", HUBCTL_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return testsupport::runProcess(argv, {"HUBLINK_REGISTRY_ROOT=" + registry.root()});
+}
+
+TEST(ThreadLimit, SearchesFindEveryHubWithoutAborting) {
+    if (kSanitized) GTEST_SKIP() << "the sanitizers need more address space than the limit leaves";
+    Registry registry;
+    std::vector<std::unique_ptr<sim::VirtualHub>> hubs;
+    for (int i = 0; i < kHubs; ++i) {
+        sim::HubConfig config;
+        config.uid = "UIDTEST" + std::to_string(10000 + i);
+        hubs.push_back(std::make_unique<sim::VirtualHub>(config));
+        registry.add("ttyUSB" + std::to_string(i), hubs.back()->path());
+    }
+    const std::string lastUid = "UIDUIDTEST" + std::to_string(10000 + kHubs - 1);
+    struct Case {
+        Lines args;
+        std::string expected;  // a piece of standard output
+    };
+    const std::vector<Case> cases = {
+        {{"/Q"}, std::to_string(kHubs) + " Managed USB Hub(s) Found."},
+        {{"/J", R"({"CMD":"Q"})"}, "\"RES\""},
+        {{"/G:" + lastUid}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        const testsupport::ProcessResult r = limitedHubctl(c.args, registry);
+        EXPECT_EQ(r.signal, 0) << r.err;
+        EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find(c.expected), std::string::npos) << r.out;
+        EXPECT_EQ(r.err.find("terminate"), std::string::npos) << r.err;
+    }
+}
+
+}  // namespace
+}  // namespace hubtest
