@@ -180,7 +180,15 @@ bool IspSession::UART_AUTO_DETECT() {
     PacketNumber = 1;
     Packet packet = commandPacket(IspCommand::Connect);
     UART_TRANSFER_AUTO(packet, PacketNumber);
+    if (ok()) dropLateReplies();
     return ok();
+}
+
+// An attempt that timed out may still be answered, behind the reply taken.
+void IspSession::dropLateReplies() {
+    const std::size_t dropped =
+        channel_.dropLateBytes(options_.timings.quiet, options_.timings.quietLimit);
+    if (dropped > 0) log("dropped " + std::to_string(dropped) + " late bytes");
 }
 
 bool IspSession::LINK_FUN() {
@@ -239,8 +247,11 @@ bool IspSession::UPDATE_APROM(const ApromImage& image) {
         fail("the image is too large: " + std::to_string(data.size()) + " bytes");
         return false;
     }
+    // The last point where a cancel keeps the hub's firmware.
+    if (cancelled()) return false;
     PacketNumber += 2;
     report(UpdateStep::Erasing, 0, data.size());
+    erased_ = true;
     Packet first = firstAprom(data);
     UART_TRANSFER_START_UPDATE_APROM(first, PacketNumber);
     if (!ok()) return false;
@@ -283,6 +294,15 @@ bool IspSession::RUN_APROM_FUN() {
     Packet packet = commandPacket(IspCommand::RunAprom);
     UART_TRANSFER_NON_ACK(packet, PacketNumber);
     return ok();
+}
+
+bool IspSession::sendBack() {
+    dropLateReplies();  // the run packet must not meet a reply on its way
+    log("RUN_APROM_FUN Start");
+    PacketNumber = 1;
+    Packet packet = commandPacket(IspCommand::RunAprom);
+    setPacketNumber(packet, PacketNumber);
+    return channel_.sendOnly(packet);
 }
 
 bool IspSession::program(const ApromImage& image) {

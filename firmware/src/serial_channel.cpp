@@ -35,6 +35,19 @@ int SerialChannel::exchange(const Packet& packet, Bytes& reply, std::chrono::mil
     return got;
 }
 
+std::size_t SerialChannel::dropLateBytes(std::chrono::milliseconds quiet,
+                                         std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::size_t dropped = 0;
+    Packet sink;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const int got = port_.receive(sink.data(), sink.size(), static_cast<int>(quiet.count()));
+        if (got <= 0) break;  // quiet, or a failed port that the next packet reports
+        dropped += static_cast<std::size_t>(got);
+    }
+    return dropped;
+}
+
 bool SerialChannel::sendOnly(const Packet& packet) {
     if (!write(packet)) return false;
     if (!port_.drain(kDrainMillis)) {

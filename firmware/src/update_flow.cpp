@@ -24,6 +24,15 @@ UpdateOutcome outcome(std::string_view result, std::string detail = {}) {
     return {std::string(result), std::move(detail)};
 }
 
+// A hub that entered its loader for this attempt still has its firmware until
+// the erase; one that was in it before may hold half an image.
+UpdateOutcome stopped(IspSession& session, bool hubInLoader) {
+    UpdateOutcome result = outcome(kLoaderErr, session.failure());
+    result.erased = session.erased();
+    result.sentBack = !result.erased && !hubInLoader && session.sendBack();
+    return result;
+}
+
 }  // namespace
 
 hublink::ReplyClass requestLoader(const std::string& comport, const std::string& password) {
@@ -52,8 +61,10 @@ UpdateOutcome runUpdate(const std::string& comport, const std::string& password,
     SerialChannel channel(options.log);
     if (channel.open(comport) != "OK") return outcome(kLoaderErr, channel.lastError());
     IspSession session(channel, options);
-    if (!session.program(image)) return outcome(kLoaderErr, session.failure());
-    return outcome(kUpdateOk);
+    if (!session.program(image)) return stopped(session, options.hubInLoader);
+    UpdateOutcome done = outcome(kUpdateOk);
+    done.erased = true;
+    return done;
 }
 
 UpdateOutcome proceedUpdate(int /*selectRow*/, const std::string& password,

@@ -33,6 +33,14 @@ UpdateOptions quickOptions(std::vector<std::string>* log = nullptr) {
     return options;
 }
 
+// The packets the loader received, once the run packet is among them (it may
+// still be on its way when the update returns), or after 2 s.
+std::vector<SeenPacket> awaitRunPacket(const sim::VirtualHub& hub) {
+    const auto start = Clock::now();
+    while (!sent(seen(hub), 0xAB) && secondsSince(start) < 2) std::this_thread::sleep_for(1ms);
+    return seen(hub);
+}
+
 UpdateOutcome update(sim::VirtualHub& hub, const Bytes& image,
                      const UpdateOptions& options = quickOptions()) {
     return runUpdate(hub.path(), kPassword, makeImage(image), options);
@@ -141,12 +149,10 @@ TEST(Update, LoaderFaultsStopTheUpdate) {
         const char* detail;
         double bound;  // seconds: the wait that applies, plus a margin
     } cases[] = {
-        {"silent loader", {Kind::Silent}, "did not answer the connect packet within 1.5 s", 2.0},
         {"dropped reply", {Kind::DropReply, 15}, "no reply to packet 15", 0.8},
         {"dropped first APROM reply", {Kind::DropReply, 11}, "no reply to packet 11", 2.0},
         {"wrong checksum", {Kind::WrongChecksum, 13}, "wrong checksum in the reply to packet 13", 0.5},
         {"wrong number", {Kind::WrongNumber, 17}, "wrong packet number in the reply to packet 17", 0.5},
-        {"wrong number on sync", {Kind::WrongNumber, 3}, "wrong packet number in the reply to packet 3", 0.5},
         {"bad write", {Kind::CorruptWrite, 19}, "wrong checksum in the reply to packet 19", 0.5},
         {"image checksum", {Kind::WrongImageChecksum}, "image checksum", 0.5},
         {"reply cut short", {Kind::SplitReply, 13, 30, 800}, "incomplete reply to packet 13 (30 of 64", 0.8},
@@ -165,7 +171,74 @@ TEST(Update, LoaderFaultsStopTheUpdate) {
         EXPECT_TRUE(noDataPacketResent(packets));
         EXPECT_FALSE(sent(packets, 0xAB));
         EXPECT_TRUE(hub.inLoader());
+        EXPECT_TRUE(outcome.erased);
+        EXPECT_TRUE(outcome.leftInLoader());
     }
+}
+
+// Before the first APROM packet nothing is erased: a stop there sends the run
+// packet, so the hub goes back to the firmware it had.
+TEST(Update, AStopBeforeTheEraseSendsTheHubBack) {
+    const struct {
+        const char* name;
+        sim::LoaderFault fault;
+        const char* detail;
+        bool answers;  // the loader takes the run packet
+    } cases[] = {
+        {"wrong number on sync", {Kind::WrongNumber, 3}, "wrong packet number in the reply to packet 3", true},
+        {"dropped reply to the product ID", {Kind::DropReply, 5}, "no reply to packet 5", true},
+        {"wrong checksum on the configuration", {Kind::WrongChecksum, 9}, "wrong checksum in the reply to packet 9", true},
+        {"silent loader", {Kind::Silent}, "did not answer the connect packet within 1.5 s", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::VirtualHub hub(quickHub());
+        hub.pushLoaderFault(c.fault);
+        const UpdateOutcome outcome = update(hub, imageFor(400));
+        EXPECT_EQ(outcome.result, kLoaderErr);
+        EXPECT_THAT(outcome.detail, HasSubstr(c.detail));
+        EXPECT_FALSE(outcome.erased);
+        EXPECT_FALSE(outcome.leftInLoader());
+        const auto packets = awaitRunPacket(hub);
+        EXPECT_FALSE(sent(packets, 0xA0));
+        ASSERT_FALSE(packets.empty());
+        EXPECT_EQ(packets.back().code, 0xAB);
+        EXPECT_EQ(packets.back().number, 1u);
+        if (!c.answers) continue;
+        awaitApplication(hub);
+        EXPECT_FALSE(hub.inLoader());
+        EXPECT_TRUE(hub.flashImage().empty());  // never erased
+    }
+}
+
+// A hub that an earlier update left in its loader may hold half an image:
+// it is never started from there.
+TEST(Update, ARecoveryThatStopsEarlyLeavesTheHubInItsLoader) {
+    sim::VirtualHub hub(quickHub());
+    hub.enterLoader();
+    hub.pushLoaderFault({Kind::WrongNumber, 3});
+    UpdateOptions options = quickOptions();
+    options.hubInLoader = true;
+    const UpdateOutcome outcome = update(hub, imageFor(400), options);
+    EXPECT_EQ(outcome.result, kLoaderErr);
+    EXPECT_TRUE(outcome.leftInLoader());
+    EXPECT_FALSE(sent(seen(hub), 0xAB));
+    EXPECT_TRUE(hub.inLoader());
+}
+
+// A connect reply that comes after its attempt's deadline, while the next
+// attempt is on its way, must not pass for the reply to a later packet.
+TEST(Update, ALateConnectReplyIsNotTakenForTheNextOne) {
+    sim::VirtualHub hub(quickHub());
+    // Every packet numbered 1 is a connect: the first reply comes after the
+    // attempt gave up, the next two a little late.
+    hub.pushLoaderFault({Kind::SplitReply, 1, 0, 300});
+    hub.pushLoaderFault({Kind::SplitReply, 1, 0, 30});
+    hub.pushLoaderFault({Kind::SplitReply, 1, 0, 30});
+    const Bytes image = imageFor(400);
+    const UpdateOutcome outcome = update(hub, image);
+    EXPECT_TRUE(outcome.ok()) << outcome.detail;
+    EXPECT_EQ(hub.flashImage(), image);
 }
 
 // Faults a sound host rides out: a reply in pieces, a loader that wakes up
@@ -299,6 +372,27 @@ TEST(Update, CancelStopsBetweenPackets) {
     EXPECT_EQ(outcome.result, kLoaderErr);
     EXPECT_EQ(outcome.detail, "cancelled");
     EXPECT_FALSE(sent(seen(hub), 0xAB));
+    EXPECT_TRUE(outcome.leftInLoader());
+}
+
+// A cancel while the loader is being read comes before the erase.
+TEST(Update, CancelBeforeTheEraseKeepsTheFirmware) {
+    sim::VirtualHub hub(quickHub());
+    std::atomic<bool> cancel{false};
+    UpdateOptions options = quickOptions();
+    options.cancel = &cancel;
+    options.progress = [&](const UpdateProgress& p) {
+        if (p.step == UpdateStep::Reading) cancel = true;
+    };
+    const UpdateOutcome outcome = update(hub, imageFor(5000), options);
+    EXPECT_EQ(outcome.result, kLoaderErr);
+    EXPECT_EQ(outcome.detail, "cancelled");
+    EXPECT_FALSE(outcome.erased);
+    const auto packets = awaitRunPacket(hub);
+    EXPECT_FALSE(sent(packets, 0xA0));
+    EXPECT_TRUE(sent(packets, 0xAB));
+    awaitApplication(hub);
+    EXPECT_FALSE(hub.inLoader());
 }
 
 TEST(SinglePacket, ExchangeOnAPortOpenedForIt) {

@@ -3,7 +3,10 @@
 // Any reply that is missing, incomplete or fails its tests stops the
 // sequence: a data packet is never sent twice (the loader would write it at
 // the next address) and the run packet is sent only after a verified write,
-// so a failed update leaves the hub in its loader, ready for a new attempt.
+// so an update that failed after the erase leaves the hub in its loader,
+// ready for a new attempt. Before the erase the caller may send the hub back
+// (sendBack). Once a connect is answered, replies to earlier attempts that
+// are still on their way are dropped, so none passes for a later packet's.
 #pragma once
 
 #include <atomic>
@@ -46,6 +49,8 @@ struct IspTimings {
     std::chrono::milliseconds connectLimit{10000}; // all connect attempts together
     std::chrono::milliseconds reply{1000};         // any other packet
     std::chrono::milliseconds erase{30000};        // first APROM packet (erase included)
+    std::chrono::milliseconds quiet{50};           // silence that ends a wait for late replies
+    std::chrono::milliseconds quietLimit{300};     // the whole wait for late replies
 };
 
 struct IspOptions {
@@ -86,6 +91,15 @@ public:
     bool ok() const { return failure_.empty(); }
     const std::string& failure() const { return failure_; }
 
+    // Whether the first APROM packet went out: from then on the loader may
+    // have erased the firmware the hub had.
+    bool erased() const { return erased_; }
+
+    // For a sequence that stopped before erased(): sends the run packet so
+    // that the hub leaves its loader for the firmware it kept. True when the
+    // packet went out.
+    bool sendBack();
+
     std::uint32_t PacketNumber = 0;
 
 private:
@@ -99,11 +113,13 @@ private:
     void report(UpdateStep step, std::size_t written, std::size_t total);
     bool cancelled();
     void fail(std::string why);
+    void dropLateReplies();
 
     PacketChannel& channel_;
     IspOptions options_;
     std::string failure_;
     int lastPermille_ = -1;
+    bool erased_ = false;
 };
 
 }  // namespace firmware

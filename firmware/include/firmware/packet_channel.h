@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 
 #include "firmware/isp_packet.h"
@@ -26,6 +27,14 @@ public:
     virtual bool sendOnly(const Packet& packet) = 0;
 
     virtual std::string lastError() const = 0;
+
+    // Reads and drops input until none came for `quiet`, or `limit` passed:
+    // a reply that arrives late must not pass for the next packet's. Returns
+    // the bytes dropped. A channel without such input has nothing to drop.
+    virtual std::size_t dropLateBytes(std::chrono::milliseconds /*quiet*/,
+                                      std::chrono::milliseconds /*limit*/) {
+        return 0;
+    }
 };
 
 // The loader on a control port, held open and claimed from open() until the
@@ -40,6 +49,8 @@ public:
     int exchange(const Packet& packet, Bytes& reply, std::chrono::milliseconds wait) override;
     bool sendOnly(const Packet& packet) override;
     std::string lastError() const override { return error_; }
+    std::size_t dropLateBytes(std::chrono::milliseconds quiet,
+                              std::chrono::milliseconds limit) override;
 
 private:
     bool write(const Packet& packet);

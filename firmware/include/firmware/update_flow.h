@@ -22,7 +22,15 @@ inline constexpr std::string_view kImageErr = "Image Err";    // image unreadabl
 struct UpdateOutcome {
     std::string result;  // one of the texts above
     std::string detail;  // why a failed attempt stopped; empty otherwise
+    // The first APROM packet went out: the loader erased the old firmware.
+    bool erased = false;
+    // A stop with nothing erased sent the run packet: the hub went back to
+    // the firmware it had.
+    bool sentBack = false;
     bool ok() const { return result == kUpdateOk; }
+    // The sequence stopped with the hub in its loader: only a new update
+    // (from the connect packet on) brings it back.
+    bool leftInLoader() const { return result == kLoaderErr && !sentBack; }
 };
 
 struct UpdateOptions : IspOptions {
@@ -41,7 +49,9 @@ hublink::ReplyClass requestLoader(const std::string& comport, const std::string&
 // once at 115200 baud and programs `image`. "OK" only when every reply passed
 // its tests and the loader confirmed the image checksum; "Password Err" on
 // "E01"; "State Err" when the hub refused or did not answer "EUFW" (nothing
-// else is sent then); "Loader Err" when the sequence stopped.
+// else is sent then); "Loader Err" when the sequence stopped. A stop before
+// the erase sends the run packet (sentBack), unless options.hubInLoader: such
+// a hub may hold half an image and stays in its loader.
 UpdateOutcome runUpdate(const std::string& comport, const std::string& password,
                         const ApromImage& image, const UpdateOptions& options);
 
