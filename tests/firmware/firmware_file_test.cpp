@@ -8,8 +8,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <random>
 
 #include "firmware/temp_image.h"
@@ -228,10 +231,28 @@ TEST_F(FileTest, LoadingTheImageLogsItsCountAndSum) {
     EXPECT_EQ(lines_.back(), "APROM File load error: No such file or directory");
 }
 
+// Sets an environment variable for a scope, then puts back what was there.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value) ::setenv(name, value->c_str(), 1);
+        else ::unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_) ::setenv(name_, old_->c_str(), 1);
+        else ::unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
 TEST_F(FileTest, TemporaryImageDirectoryIsPrivate) {
-    const char* saved = std::getenv("XDG_RUNTIME_DIR");
-    const std::string savedValue = saved ? saved : "";
-    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+    const ScopedEnv runtime("XDG_RUNTIME_DIR", &dir_);
     std::string error;
     const auto image = tempImagePath(error);
     ASSERT_TRUE(image) << error;
@@ -239,16 +260,46 @@ TEST_F(FileTest, TemporaryImageDirectoryIsPrivate) {
     struct stat st{};
     ASSERT_EQ(::stat((dir_ + "/hubtools").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
 
-    ::chmod((dir_ + "/hubtools").c_str(), 0755);  // opened up: refused
-    EXPECT_FALSE(privateTempDir(error));
-    fs::remove_all(dir_ + "/hubtools");
-    fs::create_directory_symlink("/tmp", dir_ + "/hubtools");  // a link: refused
-    EXPECT_FALSE(privateTempDir(error));
-    EXPECT_THAT(error, HasSubstr("not a private directory"));
-
-    if (saved) ::setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
-    else ::unsetenv("XDG_RUNTIME_DIR");
+// Each way the directory can be unfit is told as what it is: the window and
+// hubflash show the text, and it must not read like a bad firmware file.
+TEST_F(FileTest, UnfitTemporaryDirectoriesAreNamed) {
+    const std::string hubtools = dir_ + "/hubtools";
+    const std::string head = "the private temporary directory " + hubtools;
+    const struct {
+        const char* name;
+        std::string runtime;  // XDG_RUNTIME_DIR
+        std::function<bool()> arrange;  // false: cannot be arranged here
+        std::string error;
+    } cases[] = {
+        {"opened up", dir_, [&] { return fs::create_directory(hubtools) && !::chmod(hubtools.c_str(), 0755); },
+         head + " is open to other users (mode 0755)"},
+        {"a link", dir_, [&] { fs::create_directory_symlink("/tmp", hubtools); return true; },
+         head + " is a symbolic link"},
+        {"a file", dir_, [&] { write("hubtools", {1}); return true; }, head + " is not a directory"},
+        {"another user's", dir_,
+         [&] { return fs::create_directory(hubtools) && !::chmod(hubtools.c_str(), 0700) &&
+                      ::chown(hubtools.c_str(), 65534, 65534) == 0; },
+         head + " belongs to another user (uid 65534)"},
+        {"runtime directory missing", dir_ + "/gone", [] { return true; },
+         "XDG_RUNTIME_DIR names " + dir_ + "/gone, which does not exist"},
+        {"runtime directory a file", dir_ + "/plain", [&] { write("plain", {1}); return true; },
+         "XDG_RUNTIME_DIR names " + dir_ + "/plain, which is not a directory"},
+        {"runtime directory not writable", "/sys", [] { return true; },
+         "XDG_RUNTIME_DIR names /sys, where the private temporary directory /sys/hubtools cannot be "
+         "made: "},  // the reason varies with how /sys is mounted
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(hubtools);
+        fs::remove(path("plain"));
+        if (!c.arrange()) continue;  // chown needs root
+        const ScopedEnv runtime("XDG_RUNTIME_DIR", &c.runtime);
+        std::string error;
+        EXPECT_FALSE(tempImagePath(error));
+        EXPECT_THAT(error, ::testing::StartsWith(c.error));
+    }
 }
 
 }  // namespace
