@@ -2,9 +2,13 @@
 
 #include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <optional>
+#include <string_view>
 #include <thread>
 
 #include "firmware/firmware_file.h"
@@ -27,10 +31,47 @@ constexpr auto kRestartPoll = std::chrono::milliseconds(100);
 
 void note(const std::string& text) { std::fprintf(stderr, "hubflash: %s\n", text.c_str()); }
 
+// The exit status tells the outcome even when standard output is gone (a
+// pipe closed early); standard error says that the line was lost.
 int finish(Verdict verdict) {
+    std::clearerr(stdout);  // an earlier trace line's failure is not this line's
+    errno = 0;
     std::printf("%s\n", verdictMessage(verdict));
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        note(std::string("cannot write the result \"") + verdictMessage(verdict) +
+             "\" to standard output: " + std::strerror(errno != 0 ? errno : EIO));
     return exitStatus(verdict);
+}
+
+// `text` as one word for a shell.
+std::string shellWord(const std::string& text) {
+    constexpr std::string_view kPlain =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-+=.,/:@%";
+    if (!text.empty() && text.find_first_not_of(kPlain) == std::string::npos) return text;
+    std::string word = "'";
+    for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return word + "'";
+}
+
+// The command that programs a hub waiting in its loader.
+std::string recoverCommand(const FlashOptions& o, const std::string& path) {
+    std::string command = "hubflash --recover";
+    if (o.raw) command += " --raw";
+    if (o.key != firmware::defaultKey()) command += " --key KEY";
+    return command + " " + shellWord(path) + " " + shellWord(o.file);
+}
+
+// A hub in its loader answers no identify query or UID lookup.
+bool namesUid(const std::string& port) {
+    std::string head = port.substr(0, 3);
+    for (char& c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return head == "UID";
+}
+
+// A path is taken as given; hubctl's resolver would upper-case one outside /dev.
+hublink::PortLookup resolvePort(const std::string& port) {
+    if (port.find('/') != std::string::npos) return {true, port};
+    return hublink::Get_COM_Port(port);
 }
 
 // The image inside FILE, with its product ID; a verdict when there is none.
@@ -73,19 +114,37 @@ std::optional<Verdict> checkHub(const std::string& path, const std::string& prod
     return std::nullopt;
 }
 
-// After the run packet the hub restarts its application; report its version.
-void reportRestart(const std::string& path) {
+// After a run packet the hub restarts its application: its firmware version
+// once it answers, none when it did not within kRestartWait.
+std::optional<std::string> awaitApplication(const std::string& path) {
     const auto deadline = std::chrono::steady_clock::now() + kRestartWait;
     do {
         const hublink::Exchange answer = hublink::sendCommand(path, hublink::identifyCommand());
-        if (answer.ok() && answer.reply.rfind("TAVRIN", 0) == 0) {
-            std::printf("Hub firmware version: %s\n",
-                        std::string(hublink::firmwareField(answer.reply)).c_str());
-            return;
-        }
+        if (answer.ok() && answer.reply.rfind("TAVRIN", 0) == 0)
+            return std::string(hublink::firmwareField(answer.reply));
         std::this_thread::sleep_for(kRestartPoll);
     } while (std::chrono::steady_clock::now() < deadline);
-    note("the hub did not answer within 5 s after the update");
+    return std::nullopt;
+}
+
+void reportRestart(const std::string& path) {
+    if (const auto version = awaitApplication(path))
+        std::printf("Hub firmware version: %s\n", version->c_str());
+    else
+        note("the hub did not answer within 5 s after the update");
+}
+
+// Where a failed update left the hub, and how to bring it out of its loader.
+void explainStop(const firmware::UpdateOutcome& outcome, const FlashOptions& o,
+                 const std::string& path) {
+    const std::string recover = recoverCommand(o, path) + " programs it";
+    if (outcome.leftInLoader()) return note("the hub waits in its loader: " + recover);
+    if (!outcome.sentBack) return;
+    if (awaitApplication(path))
+        note("nothing was erased: the hub is unchanged and runs its firmware again");
+    else
+        note("nothing was erased, but the hub does not answer; if it waits in its loader, " +
+             recover);
 }
 
 Verdict verdictOf(const firmware::UpdateOutcome& outcome) {
@@ -95,32 +154,51 @@ Verdict verdictOf(const firmware::UpdateOutcome& outcome) {
     return Verdict::IoError;
 }
 
-int update(const FlashOptions& o, const std::atomic<bool>* cancel) {
-    LoadedImage loaded = loadImage(o);
-    if (loaded.refused) return finish(*loaded.refused);
-    const hublink::PortLookup port = hublink::Get_COM_Port(o.port);
+// The device path of the hub to program; a verdict when there is none.
+struct Target {
+    std::optional<Verdict> refused;
+    std::string path;
+};
+
+Target findTarget(const FlashOptions& o, const std::string& productId) {
+    if (o.recover && namesUid(o.port)) {
+        note("--recover wants the port's device path or name: a hub in its loader answers no "
+             "UID lookup");
+        return {Verdict::StateError, {}};
+    }
+    const hublink::PortLookup port = resolvePort(o.port);
     if (!port.valid) {
         note("no hub with " + o.port + " answers");
-        return finish(Verdict::StateError);
+        return {Verdict::StateError, {}};
     }
-    if (!o.recover) {
-        if (auto refused = checkHub(port.path, loaded.productId)) return finish(*refused);
-    }
+    if (o.recover) return {std::nullopt, port.path};
+    return {checkHub(port.path, productId), port.path};
+}
+
+firmware::UpdateOutcome program(const FlashOptions& o, const std::string& path, Bytes image,
+                                const std::atomic<bool>* cancel) {
     ProgressPrinter printer(stderr, isatty(STDERR_FILENO) == 1);
     firmware::UpdateOptions options;
     if (o.verbose) options.log = firmware::stdoutLog();
     if (!o.quiet) options.progress = std::ref(printer);
     options.cancel = cancel;
     options.hubInLoader = o.recover;
-    const auto outcome = firmware::runUpdate(port.path, o.password,
-                                             firmware::makeImage(std::move(loaded.image)), options);
+    const auto outcome =
+        firmware::runUpdate(path, o.password, firmware::makeImage(std::move(image)), options);
     printer.finish();
+    return outcome;
+}
+
+int update(const FlashOptions& o, const std::atomic<bool>* cancel) {
+    LoadedImage loaded = loadImage(o);
+    if (loaded.refused) return finish(*loaded.refused);
+    const Target target = findTarget(o, loaded.productId);
+    if (target.refused) return finish(*target.refused);
+    const auto outcome = program(o, target.path, std::move(loaded.image), cancel);
     const Verdict verdict = verdictOf(outcome);
     if (!outcome.detail.empty()) note(outcome.detail);
-    if (verdict == Verdict::IoError)
-        note("if the hub no longer answers, it waits in its loader: "
-             "run hubflash --recover PORT FILE to program it again");
-    if (verdict == Verdict::Programmed) reportRestart(port.path);
+    if (verdict == Verdict::IoError) explainStop(outcome, o, target.path);
+    if (verdict == Verdict::Programmed) reportRestart(target.path);
     return finish(verdict);
 }
 

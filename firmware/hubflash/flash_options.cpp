@@ -89,7 +89,9 @@ window's UpdateFirmware does, without a window.
   --key KEY            the 13-character key of a file scrambled with another key
   --recover            the hub is already in its loader (an update that failed
                        half way): no hub commands and no product-ID comparison
-                       with the hub; start with the connect packet
+                       with the hub; start with the connect packet. PORT must
+                       be a path or name: a hub in its loader answers no UID
+                       lookup
   --scramble IN OUT    write OUT, the scrambled form of image IN, and exit
   -v, --verbose        the protocol trace on standard output
   -q, --quiet          no progress output

@@ -17,15 +17,22 @@ std::atomic<bool> interrupted{false};
 
 void onInterrupt(int) { interrupted = true; }
 
-// A first Ctrl-C stops the update between packets (never inside one); a
-// second one ends the program at once.
-void catchInterrupts() {
+void setAction(int signal, void (*handler)(int), int flags) {
     struct sigaction action{};
-    action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESETHAND;
+    action.sa_handler = handler;
+    action.sa_flags = flags;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    sigaction(signal, &action, nullptr);
+}
+
+// A first Ctrl-C stops the update between packets (never inside one); a
+// second one ends the program at once. A closed terminal or a reader that
+// went away (`| head`) must not stop it half way: their writes just fail.
+void catchSignals() {
+    setAction(SIGINT, onInterrupt, SA_RESETHAND);
+    setAction(SIGTERM, onInterrupt, SA_RESETHAND);
+    setAction(SIGHUP, SIG_IGN, 0);
+    setAction(SIGPIPE, SIG_IGN, 0);
 }
 
 }  // namespace
@@ -43,7 +50,7 @@ int main(int argc, char** argv) {
             std::fputs(hubflash::flashUsage(), stdout);
             return 0;
         }
-        catchInterrupts();
+        catchSignals();
         return hubflash::runHubflash(*parsed.options, &interrupted);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "hubflash: %s\n", e.what());

@@ -3,6 +3,7 @@
 namespace hubflash {
 
 void ProgressPrinter::line(const std::string& text) {
+    if (broken_) return;
     if (inPlace_) {
         // Clear to the end of the line: a shorter text must not leave a tail.
         std::fprintf(out_, "\r%s\033[K", text.c_str());
@@ -10,7 +11,7 @@ void ProgressPrinter::line(const std::string& text) {
     } else {
         std::fprintf(out_, "%s\n", text.c_str());
     }
-    std::fflush(out_);
+    broken_ = std::fflush(out_) != 0 || std::ferror(out_);
 }
 
 void ProgressPrinter::operator()(const firmware::UpdateProgress& progress) {
@@ -33,7 +34,7 @@ void ProgressPrinter::operator()(const firmware::UpdateProgress& progress) {
 }
 
 void ProgressPrinter::finish() {
-    if (open_) std::fputc('\n', out_);
+    if (open_ && !broken_) std::fputc('\n', out_);
     open_ = false;
     std::fflush(out_);
 }

@@ -11,7 +11,8 @@ namespace hubflash {
 
 class ProgressPrinter {
 public:
-    // `out` is written to only; `inPlace` redraws one line with CR.
+    // `out` is written to only; `inPlace` redraws one line with CR. After a
+    // write failed (a closed pipe or terminal) nothing more is written.
     ProgressPrinter(std::FILE* out, bool inPlace) : out_(out), inPlace_(inPlace) {}
 
     void operator()(const firmware::UpdateProgress& progress);
@@ -25,6 +26,7 @@ private:
     std::FILE* out_;
     bool inPlace_;
     bool open_ = false;
+    bool broken_ = false;
     bool stepShown_ = false;
     firmware::UpdateStep step_ = firmware::UpdateStep::EnteringLoader;
     int lastTenth_ = -1;

@@ -3,8 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "firmware/isp_packet.h"
 #include "loader_rig.h"
@@ -223,6 +226,111 @@ TEST_F(Hubflash, OnlyPacketsReachTheLoaderWithoutStandardError) {
     EXPECT_EQ(hub.loaderPackets().size(), 6 + firmware::apromPacketCount(image.size()) + 1);
     EXPECT_EQ(hub.received(), (std::vector<std::string>{"?Q\r", "E?Q2\r", "GP\r", "?Q\r",
                                                         "EUFWkiwi    \r", "?Q\r"}));
+}
+
+// Sends `signal` to the program once the loader received the packet numbered
+// `packet`, whose reply comes 400 ms late, so the signal lands mid-update.
+std::function<void(pid_t)> signalAt(const sim::VirtualHub& hub, std::uint32_t packet, int signal) {
+    return [&hub, packet, signal](pid_t pid) {
+        const auto start = Clock::now();
+        auto reached = [&] {
+            const auto packets = seen(hub);
+            return std::any_of(packets.begin(), packets.end(),
+                               [&](const SeenPacket& p) { return p.number == packet; });
+        };
+        while (!reached() && secondsSince(start) < 10) std::this_thread::sleep_for(1ms);
+        ::kill(pid, signal);
+    };
+}
+
+// A closed terminal lets the update run to its end; an interrupt stops it
+// between packets and says where that left the hub.
+TEST_F(Hubflash, SignalsDuringAnUpdate) {
+    const Bytes image = imageFor(6000);
+    const std::string enc = scrambled("fw.enc", image);
+    const struct {
+        const char* name;
+        int signal;
+        std::uint32_t packet;  // 5: reading the loader; 41: writing
+        int status;
+        std::string message;
+        std::string note;  // on stderr; "@hub" stands for the hub's path
+        bool inLoader;
+    } cases[] = {
+        {"hang-up", SIGHUP, 41, 0, "Firmware programmed Successfully!", "", false},
+        {"terminate while writing", SIGTERM, 41, 1, "I/O Error!",
+         "the hub waits in its loader: hubflash --recover @hub " + enc + " programs it", true},
+        {"interrupt before the erase", SIGINT, 5, 1, "I/O Error!",
+         "nothing was erased: the hub is unchanged and runs its firmware again", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::VirtualHub hub(quickHub());
+        hub.pushLoaderFault({sim::LoaderFault::Kind::SplitReply, c.packet, 10, 400});
+        testsupport::ProcessOptions options;
+        options.alongside = signalAt(hub, c.packet, c.signal);
+        const auto r = run({hub.path(), enc}, options);
+        EXPECT_EQ(r.signal, 0);
+        EXPECT_EQ(r.exitStatus, c.status) << r.err;
+        EXPECT_EQ(lastLine(r.out), c.message);
+        std::string note = c.note;
+        if (const auto at = note.find("@hub"); at != std::string::npos) note.replace(at, 4, hub.path());
+        EXPECT_THAT(r.err, HasSubstr(note));
+        EXPECT_EQ(hub.flashImage() == image, c.status == 0);
+        awaitApplication(hub);
+        EXPECT_EQ(hub.inLoader(), c.inLoader);
+    }
+}
+
+// `hubflash -v PORT FILE | head`: the reader goes away, the update goes on.
+TEST_F(Hubflash, OutputToAPipeClosedEarly) {
+    sim::VirtualHub hub(quickHub());
+    const Bytes image = imageFor(6000);
+    testsupport::ProcessOptions options;
+    options.outLimit = 100;
+    const auto r = run({"-v", hub.path(), scrambled("fw.enc", image)}, options);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(hub.flashImage(), image);
+    EXPECT_THAT(r.err, HasSubstr("Writing 100%"));
+    EXPECT_THAT(r.err, HasSubstr("cannot write the result \"Firmware programmed Successfully!\" "
+                                 "to standard output"));
+}
+
+// Nothing is erased before the first APROM packet: a failure there sends the
+// hub back to the firmware it has.
+TEST_F(Hubflash, AFailureBeforeTheEraseLeavesTheHubUnchanged) {
+    sim::VirtualHub hub(quickHub());
+    hub.pushLoaderFault({sim::LoaderFault::Kind::WrongNumber, 3});
+    const auto r = run({hub.path(), scrambled("fw.enc", imageFor(3000))});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(lastLine(r.out), "I/O Error!");
+    EXPECT_THAT(r.err, HasSubstr("wrong packet number in the reply to packet 3"));
+    EXPECT_THAT(r.err, HasSubstr("nothing was erased: the hub is unchanged"));
+    EXPECT_THAT(r.err, ::testing::Not(HasSubstr("--recover")));
+    EXPECT_FALSE(hub.inLoader());
+    EXPECT_FALSE(sent(seen(hub), 0xA0));
+}
+
+// The port as the user gave it: a path outside /dev (a hubsim --tree folder)
+// keeps its letters; --recover cannot look a UID up, and says so.
+TEST_F(Hubflash, PortsAsGiven) {
+    sim::VirtualHub hub(quickHub());
+    sim::FakeRegistry registry(dir_ + "/Tree");
+    const std::string linked = registry.add("ttyUSB0", hub.path());
+    const Bytes image = imageFor(2000);
+    const std::string enc = scrambled("fw.enc", image);
+    const auto r = run({"-q", linked, enc});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(hub.flashImage(), image);
+
+    hub.clearReceived();
+    const auto uid = run({"--recover", "UID0123456789AB", enc},
+                         {"HUBLINK_REGISTRY_ROOT=" + registry.root()});
+    EXPECT_EQ(uid.exitStatus, 5);
+    EXPECT_EQ(lastLine(uid.out), "State Error");
+    EXPECT_THAT(uid.err, HasSubstr("a hub in its loader answers no UID lookup"));
+    EXPECT_TRUE(hub.received().empty());
 }
 
 }  // namespace

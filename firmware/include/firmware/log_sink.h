@@ -11,6 +11,7 @@ namespace firmware {
 using LogSink = std::function<void(const std::string& line)>;
 
 // Writes each line to standard output and flushes it, as the window does.
+// Once a write failed (a pipe closed early), the lines are dropped.
 LogSink stdoutLog();
 
 }  // namespace firmware
