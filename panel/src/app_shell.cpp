@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <exception>
 
+#include "hublink/std_streams.h"
+
 namespace panel {
 
 namespace {
@@ -26,6 +28,7 @@ int run(int argc, char** argv, const char* name,
 
 int runApplication(int argc, char** argv, const char* name,
                    const std::function<std::unique_ptr<QWidget>()>& makeWindow) {
+    if (!hublink::ensureStdStreams()) return 1;
     try {
         return run(argc, argv, name, makeWindow);
     } catch (const std::exception& e) {
