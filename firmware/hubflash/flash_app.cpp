@@ -138,13 +138,10 @@ void reportRestart(const std::string& path) {
 void explainStop(const firmware::UpdateOutcome& outcome, const FlashOptions& o,
                  const std::string& path) {
     const std::string recover = recoverCommand(o, path) + " programs it";
-    if (outcome.leftInLoader()) return note("the hub waits in its loader: " + recover);
-    if (!outcome.sentBack) return;
-    if (awaitApplication(path))
-        note("nothing was erased: the hub is unchanged and runs its firmware again");
-    else
-        note("nothing was erased, but the hub does not answer; if it waits in its loader, " +
-             recover);
+    if (outcome.erased) return note("the hub waits in its loader: " + recover);
+    if (outcome.sentBack && awaitApplication(path))
+        return note("nothing was erased: the hub is unchanged and runs its firmware again");
+    note("nothing was erased; if the hub waits in its loader, " + recover);
 }
 
 Verdict verdictOf(const firmware::UpdateOutcome& outcome) {
