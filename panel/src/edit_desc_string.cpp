@@ -35,9 +35,11 @@ void EditDescString::onSubmit() {
     close();
     if (delegate == nullptr) return;
     const std::string text = ui_->EditDesctription->text().toStdString();
-    if (hublink::utf8Length(text) > kDescriptionLimit) {
+    const bool sendable = hublink::isSendableText(text);
+    if (!sendable || hublink::utf8Length(text) > kDescriptionLimit) {
         context_.alerts.showAlert(parentWidget(), kSystemMessage,
-                                  QStringLiteral("Description must have less than 64 characters."));
+                                  QStringLiteral("Description must have less than 64 characters."),
+                                  AlertIcon::Caution, sendable ? QString() : kUnsendableDetail);
         return;
     }
     delegate->onDescriptionSubmit(text);

@@ -39,7 +39,10 @@ bool PasswordForm::eventFilter(QObject* watched, QEvent* event) {
 std::string PasswordForm::checkPassword(const std::string& oldPassword, const std::string& newPassword,
                                         const std::string& confirmPassword) {
     std::string message;
-    const auto eight = [](const std::string& pw) { return hublink::utf8Length(pw) == 8; };
+    // A password a command line cannot carry is no 8-character password.
+    const auto eight = [](const std::string& pw) {
+        return hublink::utf8Length(pw) == 8 && hublink::isSendableText(pw);
+    };
     if (!eight(oldPassword)) message += "Original password must have 8 characters.\n\n";
     if (!eight(newPassword)) message += "New password must have 8 characters.\n\n";
     if (!eight(confirmPassword)) message += "Confirm password must have 8 characters.\n\n";
@@ -55,9 +58,12 @@ void PasswordForm::changePassword() {
     };
     const std::string oldPw = field(ui_->OldPassword);
     const std::string newPw = field(ui_->NewPassword);
-    const std::string check = checkPassword(oldPw, newPw, field(ui_->ConfirmPassword));
+    const std::string confirmPw = field(ui_->ConfirmPassword);
+    const std::string check = checkPassword(oldPw, newPw, confirmPw);
     if (check != "OK") {
-        context_.alerts.showAlert(this, kSystemMessage, QString::fromStdString(check));
+        const bool sendable = hublink::isSendableText(oldPw + newPw + confirmPw);
+        context_.alerts.showAlert(this, kSystemMessage, QString::fromStdString(check), AlertIcon::Caution,
+                                  sendable ? QString() : kUnsendableDetail);
         return;
     }
     // The form stays open while the hub answers.

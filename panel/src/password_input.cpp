@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "panel/alerts.h"
 #include "panel/dialogs.h"
 #include "panel/protected_flows.h"
 #include "ui_PasswordInput.h"
@@ -18,8 +19,15 @@ PasswordInput::PasswordInput(SceneContext context, QWidget* parent)
 PasswordInput::~PasswordInput() = default;
 
 void PasswordInput::onButtonTap() {
-    close();
     const std::string password = hublink::windowPasswordField(ui_->passwordZone->text().toStdString());
+    // A control character would end the command line early and send what
+    // follows as a command of its own; the prompt stays open to mend it.
+    if (!hublink::isSendableText(password)) {
+        context_.alerts.showAlert(this, kSystemMessage, QStringLiteral("Invalid Password!"), AlertIcon::Caution,
+                                  kUnsendableDetail);
+        return;
+    }
+    close();
     if (delegate == nullptr) return;
     using Return = void (PasswordInputViewControllerDelegate::*)(const std::string&);
     static const std::map<std::string, Return> kReturns = {

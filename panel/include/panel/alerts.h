@@ -9,6 +9,9 @@ class QWidget;
 namespace panel {
 
 inline const QString kSystemMessage = QStringLiteral("System Message");
+// Behind the alert that refuses a typed text a command line cannot carry.
+inline const QString kUnsendableDetail =
+    QStringLiteral("Line breaks, tabs and other control characters cannot be sent to a hub.");
 
 // Caution for failures; the check mark only for a finished firmware update.
 enum class AlertIcon { Caution, CheckMark };
