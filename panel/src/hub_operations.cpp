@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <hublink/command_claim.h>
 #include <hublink/cppmain.h>
 #include <portstate/gui_state.h>
 
@@ -56,6 +57,30 @@ OpResult HubCommands::Set_Port_State(int switchNumber, const std::vector<std::in
     const std::optional<std::string> states = portstate::switchStateText(switchNumber, state64);
     if (!states) return unreadableStates();
     return run(Operation::SetPortStates, hublink::setPortStatesCommand(pw8(password), *states), comport);
+}
+
+std::optional<std::vector<std::int64_t>> HubCommands::Read_State64(int ports, const std::string& comport,
+                                                                   std::string& why) {
+    const LinkReply reply = link_.exchange(comport, hublink::getPortStatesCommand(), hublink::kSearchQueryLimits);
+    const auto states = portstate::parsePortState(ports, reply.reply.substr(0, 8));
+    if (reply.result != "OK" || !states) {
+        why = reply.result != "OK" ? reply.result : "unreadable port states \"" + reply.reply + "\"";
+        return std::nullopt;
+    }
+    std::vector<std::int64_t> list;
+    for (const std::string& entry : states->state64) list.push_back(entry == "1" ? 1 : 0);
+    return list;
+}
+
+OpResult HubCommands::Click_Switch(int switchNumber, int ports, const std::string& password,
+                                   const std::string& comport) {
+    // All on and all off do not depend on the states there are.
+    if (switchNumber <= 0) return Set_Port_State(switchNumber, std::vector<std::int64_t>(32, 0), password, comport);
+    const hublink::CommandClaim claim(comport);
+    std::string why;
+    const auto now = Read_State64(ports, comport, why);
+    if (!now) return {"State Err", "port states could not be read: " + why};
+    return Set_Port_State(switchNumber, *now, password, comport);
 }
 
 OpResult HubCommands::Save_Port_States(const std::vector<std::int64_t>& state64,

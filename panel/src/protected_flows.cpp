@@ -1,6 +1,7 @@
 #include "panel/protected_flows.h"
 
 #include <portstate/gui_state.h>
+#include <portstate/int_text.h>
 
 #include "panel/alerts.h"
 #include "panel/dialogs.h"
@@ -12,6 +13,10 @@ namespace {
 std::vector<std::int64_t> state64List(const std::string& text) {
     // An unreadable list becomes empty; the operation then refuses to send.
     return portstate::get_numbers(text).value_or(std::vector<std::int64_t>{});
+}
+
+int portCount(const std::string& text) {
+    return static_cast<int>(portstate::parseInt64(text, 10).value_or(0));
 }
 
 struct SuccessPlan {
@@ -72,8 +77,8 @@ void ProtectedFlows::onEditDescriptionReturn(const std::string& dataMsg) {
 }
 
 void ProtectedFlows::setPort(const std::string& password, Attempt attempt) {
-    const OpResult r = commands_.Set_Port_State(s_.switchNumberG, state64List(s_.selectState64),
-                                                password, s_.selectComport);
+    const OpResult r = commands_.Click_Switch(s_.switchNumberG, portCount(s_.selectPortsperhub), password,
+                                              s_.selectComport);
     finish(r, fn::kSetPort, attempt, password);
 }
 

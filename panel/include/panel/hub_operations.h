@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,15 @@ public:
     // Switch 0 all off, -1 all on, 1..16 toggles that port of `state64`.
     OpResult Set_Port_State(int switchNumber, const std::vector<std::int64_t>& state64,
                             const std::string& password, const std::string& comport);
+    // A switch click on a hub with `ports` ports: holds the hub's claim,
+    // reads its states now (a port toggle only) and sends them with the
+    // click applied, so a change another program made since the window read
+    // the hub survives. "State Err" without a set command when the read fails.
+    OpResult Click_Switch(int switchNumber, int ports, const std::string& password,
+                          const std::string& comport);
+    // The State64 list (32 entries) of the hub's states now, or none.
+    std::optional<std::vector<std::int64_t>> Read_State64(int ports, const std::string& comport,
+                                                         std::string& why);
     OpResult Save_Port_States(const std::vector<std::int64_t>& state64,
                               const std::string& password, const std::string& comport);
     OpResult Restore_Default(const std::string& password, const std::string& comport);
