@@ -3,7 +3,11 @@
 #include <QMetaObject>
 #include <QThreadPool>
 #include <QtConcurrent>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <filesystem>
 #include <firmware/firmware_file.h>
 #include <firmware/temp_image.h>
@@ -20,6 +24,21 @@ const QString kAborted = QStringLiteral("Firmware Update Aborted");
 void say(const std::string& line) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
+}
+
+// A file of this update's own in the private directory, so windows updating
+// other hubs at the same time never program or remove each other's image.
+std::optional<std::string> newImageFile(std::string& error) {
+    const auto dir = firmware::privateTempDir(error);
+    if (!dir) return std::nullopt;
+    std::string path = *dir + "/bin_temp-XXXXXX.bin";
+    const int fd = ::mkostemps(path.data(), 4, O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot create an image file in " + *dir + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    ::close(fd);
+    return path;
 }
 
 }  // namespace
@@ -47,16 +66,23 @@ void FirmwareUpdate::updateFirmwareClicked() {
 
 void FirmwareUpdate::handleSelectedFile(const QString& path) {
     if (busy()) return;
-    std::string error;
-    const auto destination = firmware::tempImagePath(error);
-    if (!destination) say("Error: " + error);
-    selectDestination = destination.value_or("");
-    const firmware::LogSink log = options_.log;
-    if (!destination ||
-        !firmware::isFileSizeBelowThreshold(path.toStdString(), firmware::kFirmwareSizeLimit, log)) {
+    if (!firmware::isFileSizeBelowThreshold(path.toStdString(), firmware::kFirmwareSizeLimit, options_.log)) {
         host_.alert(kAborted, QStringLiteral("Invalid Firmware File!"), AlertIcon::Caution);
         return;
     }
+    // Not the file's fault: the private directory is unusable.
+    std::string error;
+    const auto destination = newImageFile(error);
+    if (!destination) {
+        say("Error: " + error);
+        host_.alert(kAborted, QString::fromStdString(error), AlertIcon::Caution);
+        return;
+    }
+    selectDestination = *destination;
+    // The hub this update is for, whatever is selected by the time it runs.
+    comport_ = s_.selectComport;
+    productId_ = s_.selectPID;
+    row_ = s_.selectRow;
     phase_ = Phase::Preparing;
     host_.setUpdating(true);
     host_.setStatus(kProgrammingStatus);
@@ -71,7 +97,7 @@ void FirmwareUpdate::matchProduct(const QString& path) {
         return;
     }
     const auto pid = firmware::findPidInFile(selectDestination, log);
-    if (!pid || *pid != s_.selectPID) {
+    if (!pid || *pid != productId_) {
         refuse(QStringLiteral("Incorrect Firmware File!"), true);
         return;
     }
@@ -95,9 +121,9 @@ void FirmwareUpdate::proceed(const std::string& password) {
         QMetaObject::invokeMethod(this, [this, progress] { host_.showProgress(progress); },
                                   Qt::QueuedConnection);
     };
-    const std::string comport = s_.selectComport;
+    const std::string comport = comport_;
     const std::string image = selectDestination;
-    const int row = s_.selectRow;
+    const int row = row_;
     // The worker gets copies only; `this` outlives it (the destructor waits).
     running_ = QtConcurrent::run(QThreadPool::globalInstance(), [=, this] {
         const firmware::UpdateOutcome outcome =
@@ -145,7 +171,7 @@ void FirmwareUpdate::end() {
     phase_ = Phase::Idle;
     if (selectDestination.empty()) return;
     std::error_code ignored;
-    std::filesystem::remove(selectDestination, ignored);
+    std::filesystem::remove(std::exchange(selectDestination, {}), ignored);
 }
 
 }  // namespace panel

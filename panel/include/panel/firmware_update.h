@@ -54,7 +54,7 @@ public:
     // Between the chosen file and the result handler (the prompt excluded).
     bool busy() const { return phase_ == Phase::Preparing || phase_ == Phase::Programming; }
 
-    std::string selectDestination;  // the temporary image
+    std::string selectDestination;  // this update's own temporary image, until it ends
 
     // Bounds and trace of the update; tests shorten the bounds.
     firmware::UpdateOptions& options() { return options_; }
@@ -77,6 +77,9 @@ private:
     firmware::UpdateOptions options_;
     std::atomic<bool> cancel_{false};
     Phase phase_ = Phase::Idle;
+    std::string comport_;
+    std::string productId_;
+    int row_ = 0;
     QFuture<void> running_;
 };
 
