@@ -75,14 +75,19 @@ void HubWindow::setActionsEnabled(bool enabled) {
 // Everything that starts a hub operation or a search, for a pause in which
 // nothing may reach a hub; afterwards the selected hub's buttons come back.
 void HubWindow::setControlsEnabled(bool enabled) {
-    parts_.searchButton->setEnabled(enabled);
-    parts_.tableView->setEnabled(enabled);
+    setSearchInputsEnabled(enabled);
     if (!enabled) {
         board_->disableAll();
         setActionsEnabled(false);
         return;
     }
     if (rowOfPort(state_.data, state_.selectComport) == state_.selectRow) selectRowAndRunStep(state_.selectRow);
+}
+
+void HubWindow::setSearchInputsEnabled(bool enabled) {
+    parts_.searchButton->setEnabled(enabled);
+    parts_.tableView->setEnabled(enabled);
+    for (QWidget* input : parts_.searchInputs) input->setEnabled(enabled);
 }
 
 void HubWindow::setStatus(const QString& text) { parts_.systemMsg->setText(text); }
@@ -98,6 +103,7 @@ void HubWindow::AutoSearch() {
 
 void HubWindow::search(const std::function<std::vector<std::string>()>& candidates) {
     beforeSearch();
+    setControlsEnabled(false);
     setStatus(QStringLiteral("Searching Hubs..."));
     state_.data.clear();
     if (redrawBeforeSearch_) {
@@ -112,6 +118,7 @@ void HubWindow::search(const std::function<std::vector<std::string>()>& candidat
         state_.data = queryPorts(*source_, candidates());
     }
     showHubs();
+    setSearchInputsEnabled(true);
     parts_.tableView->resizeColumnsToContents();  // once per search, not per re-read
     board_->disableAll();
     // The old selection goes with the old list: nothing may act on a hub

@@ -47,7 +47,12 @@ void HubWindow::reportFailure(const OpResult& result) {
     pendingDetail_ = QString::fromStdString(line);
 }
 
-void HubWindow::waitForHubRestart() { waitWithoutInput(resetWait_); }
+void HubWindow::waitForHubRestart() {
+    setControlsEnabled(false);
+    waitWithoutInput(resetWait_);
+    // The refresh that follows brings the selected hub's controls back.
+    setSearchInputsEnabled(true);
+}
 
 void HubWindow::refreshAfterChange(PasswordAfter after, const std::string& entered) {
     {

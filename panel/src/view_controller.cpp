@@ -29,6 +29,7 @@ ViewController::ViewController(WindowServices services, QWidget* parent)
     parts.resetHub = ui_->ResetHub;
     parts.moreActions = {ui_->EditDescription, ui_->UpdateFirmware};
     parts.moreBoardActions = {ui_->EditDescription, ui_->UpdateFirmware, ui_->SearchComport};
+    parts.searchInputs = {ui_->SearchComport, ui_->comportInput};
     setUpWindow(std::move(parts), [](SegueRouter& router) { bindStandardSegues(router); });
 
     FileChooser* files = services.files;
@@ -90,8 +91,6 @@ void ViewController::alert(const QString& title, const QString& text, AlertIcon 
 // While the loader has the hub, no search, switch, dialog or other hub can
 // be started.
 void ViewController::setUpdating(bool updating) {
-    ui_->SearchComport->setEnabled(!updating);
-    ui_->comportInput->setEnabled(!updating);
     if (!updating) ui_->updateProgress->hide();
     setControlsEnabled(!updating);
 }

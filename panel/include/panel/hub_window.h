@@ -53,6 +53,8 @@ struct WindowParts {
     std::vector<QWidget*> moreActions;
     // What a hub with ports makes available besides the four actions above.
     std::vector<QWidget*> moreBoardActions;
+    // Further widgets that start a search (held with the search button).
+    std::vector<QWidget*> searchInputs;
 };
 
 class HubWindow : public QWidget, protected FlowHost {
@@ -105,6 +107,9 @@ protected:
     void selectRowAndRunStep(int row);
     void setStatus(const QString& text);
     void setActionsEnabled(bool enabled);
+    // Off: nothing that reaches a hub can be used, by any kind of input (a
+    // filter of mouse and keys leaves out assistive technologies). On: the
+    // controls come back as the selected hub has them.
     void setControlsEnabled(bool enabled);
 
     HubSource& source() { return *source_; }
@@ -121,6 +126,7 @@ protected:
 
 private:
     void connectActions();
+    void setSearchInputsEnabled(bool enabled);
     void showHubs();
     void showFoundCount();
     void prepare(SceneDialog* destination);
