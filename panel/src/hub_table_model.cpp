@@ -1,5 +1,7 @@
 #include "panel/hub_table_model.h"
 
+#include <algorithm>
+
 #include "panel/window_state.h"
 
 namespace panel {
@@ -7,10 +9,26 @@ namespace panel {
 HubTableModel::HubTableModel(QStringList identifiers, QStringList titles, QObject* parent)
     : QAbstractTableModel(parent), identifiers_(std::move(identifiers)), titles_(std::move(titles)) {}
 
+// Rows change in place: a reset would make the view, and an assistive
+// technology watching it, build every cell anew after each click's re-read.
 void HubTableModel::setHubs(const HubList& hubs) {
-    beginResetModel();
-    hubs_ = hubs;
-    endResetModel();
+    const int before = rowCount();
+    const int after = static_cast<int>(hubs.size());
+    for (int row = 0; row < std::min(before, after); ++row) {
+        const auto r = static_cast<std::size_t>(row);
+        if (hubs_[r] == hubs[r]) continue;
+        hubs_[r] = hubs[r];
+        emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+    }
+    if (after > before) {
+        beginInsertRows({}, before, after - 1);
+        hubs_.insert(hubs_.end(), hubs.begin() + before, hubs.end());
+        endInsertRows();
+    } else if (after < before) {
+        beginRemoveRows({}, after, before - 1);
+        hubs_.resize(hubs.size());
+        endRemoveRows();
+    }
 }
 
 int HubTableModel::rowCount(const QModelIndex& parent) const {

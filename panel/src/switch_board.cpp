@@ -1,6 +1,10 @@
 #include "panel/switch_board.h"
 
+#include <QApplication>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QStyleOptionButton>
 #include <algorithm>
 #include <charconv>
 #include <sstream>
@@ -20,10 +24,43 @@ std::optional<int> decimal(const std::string& text) {
 
 constexpr int kPortSwitches = 16;
 
+// A switch's title colour comes from a palette of its own, and every palette
+// set is a new one to the style's cache of drawn bevels: drawn with those,
+// each click added cache entries until the cache was full. The bevel does
+// not show the title colour, so it is drawn from the application's palette,
+// whose identity does not change.
+class SwitchStyle : public QProxyStyle {
+public:
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
+        if (element != CE_PushButtonBevel || button == nullptr || widget == nullptr) {
+            QProxyStyle::drawControl(element, option, painter, widget);
+            return;
+        }
+        QStyleOptionButton bevel(*button);
+        bevel.palette = QApplication::palette(widget);
+        QProxyStyle::drawControl(element, &bevel, painter, widget);
+    }
+};
+
+QStyle* switchStyle() {
+    static QPointer<QStyle> style;
+    if (style.isNull()) {
+        style = new SwitchStyle;
+        style->setParent(qApp);  // goes with the application
+    }
+    return style;
+}
+
 }  // namespace
 
 SwitchBoard::SwitchBoard(std::vector<QPushButton*> switchButtons, std::vector<QWidget*> actionButtons)
-    : switchButtons_(std::move(switchButtons)), actionButtons_(std::move(actionButtons)) {}
+    : switchButtons_(std::move(switchButtons)), actionButtons_(std::move(actionButtons)) {
+    for (QPushButton* button : switchButtons_) {
+        if (button->style() != switchStyle()) button->setStyle(switchStyle());
+    }
+}
 
 void SwitchBoard::disableAll() {
     for (QPushButton* button : switchButtons_) button->setEnabled(false);
@@ -54,6 +91,9 @@ void SwitchBoard::colour(const std::string& ports, const QColor& colour) {
         const std::optional<int> port = decimal(item);
         if (!port || *port < 1 || *port > kPortSwitches) continue;
         QPushButton* button = switchButtons_.at(static_cast<std::size_t>(*port - 1));
+        // Every palette set is a new one to the style's cache of drawn
+        // buttons: set it only when the title changes colour.
+        if (button->palette().color(QPalette::Active, QPalette::ButtonText) == colour) continue;
         // Only the enabled look: a disabled switch must still look disabled.
         QPalette palette = button->palette();
         palette.setColor(QPalette::Active, QPalette::ButtonText, colour);
