@@ -79,6 +79,7 @@ void FirmwareUpdate::handleSelectedFile(const QString& path) {
         return;
     }
     selectDestination = *destination;
+    chosenFile_ = path;
     // The hub this update is for, whatever is selected by the time it runs.
     comport_ = s_.selectComport;
     productId_ = s_.selectPID;
@@ -115,6 +116,7 @@ void FirmwareUpdate::refuse(const QString& text, bool search) {
 void FirmwareUpdate::proceed(const std::string& password) {
     phase_ = Phase::Programming;
     cancel_ = false;
+    signals_.hold();
     firmware::UpdateOptions options = options_;
     options.cancel = &cancel_;
     options.progress = [this](const firmware::UpdateProgress& progress) {
@@ -134,8 +136,13 @@ void FirmwareUpdate::proceed(const std::string& password) {
 }
 
 void FirmwareUpdate::handleResult(const firmware::UpdateOutcome& outcome) {
+    const int held = signals_.release();
     host_.setUpdating(false);
     if (!outcome.detail.empty()) say("Firmware update: " + outcome.detail);
+    if (held != 0) {
+        quitAfter(outcome, held);
+        return;
+    }
     if (outcome.result == firmware::kPasswordErr) {
         phase_ = Phase::AskingPassword;  // the image is kept for the retry
         host_.performSegue(segue::kPasswordPut);
@@ -150,8 +157,25 @@ void FirmwareUpdate::handleResult(const firmware::UpdateOutcome& outcome) {
         host_.AutoSearch();
     } else {
         host_.alert(QStringLiteral("Firmware programmed Error!"), QStringLiteral("I/O Error!"),
-                    AlertIcon::Caution);
+                    AlertIcon::Caution, QString::fromStdString(afterFailure(outcome)));
     }
+}
+
+// What became of the hub after a failed update, and how to bring it back.
+std::string FirmwareUpdate::afterFailure(const firmware::UpdateOutcome& outcome) const {
+    if (outcome.sentBack) return "Nothing was erased: the hub went back to its firmware, unchanged.";
+    if (!outcome.leftInLoader()) return outcome.detail;
+    return "The hub waits in its loader. Bring it back with: hubflash --recover " + comport_ + " " +
+           chosenFile_.toStdString();
+}
+
+// A SIGINT or SIGTERM came during the update: it has ended, so now the
+// window goes, as the signal asked, telling on standard output how it ended.
+void FirmwareUpdate::quitAfter(const firmware::UpdateOutcome& outcome, int signal) {
+    say("Firmware update ended: " + (outcome.ok() ? std::string("programmed") : outcome.result));
+    if (!outcome.ok() && outcome.result != firmware::kPasswordErr) say(afterFailure(outcome));
+    end();
+    quit(128 + signal);
 }
 
 void FirmwareUpdate::onUpdateReturn(const std::string& dataMsg) {

@@ -84,8 +84,8 @@ void ViewController::prepareMore(SceneDialog* destination) {
     }
 }
 
-void ViewController::alert(const QString& title, const QString& text, AlertIcon icon) {
-    alerts().showAlert(this, title, text, icon, QString());
+void ViewController::alert(const QString& title, const QString& text, AlertIcon icon, const QString& detail) {
+    alerts().showAlert(this, title, text, icon, detail);
 }
 
 // While the loader has the hub, no search, switch, dialog or other hub can

@@ -4,6 +4,7 @@
 #include <QProgressBar>
 #include <firmware/firmware_file.h>
 #include <firmware/temp_image.h>
+#include <csignal>
 #include <random>
 
 #include "window_rig.h"
@@ -222,6 +223,59 @@ private slots:
             QVERIFY(rig.child("searchButton")->isEnabled());
             QVERIFY(rig.switchEnabled(0));
             QVERIFY(rig.child("UpdateFirmware")->isEnabled());
+        }
+    }
+
+    void signalsWaitForTheUpdateToEnd() {
+        UpdateRig rig;
+        const std::vector<int> watched = {SIGHUP, SIGPIPE, SIGTERM, SIGINT};
+        const auto actions = [&] {
+            std::vector<void (*)(int)> out;
+            for (const int signal : watched) {
+                struct sigaction now {};
+                sigaction(signal, nullptr, &now);
+                out.push_back(now.sa_handler);
+            }
+            return out;
+        };
+        const auto before = actions();
+        const firmware::Bytes bytes = image(4000);
+        std::vector<int> quit;
+        rig.window->firmwareUpdate().quit = [&](int status) { quit.push_back(status); };
+        rig.files.path = rig.file(bytes);
+        rig.hub.pushLoaderFault({Kind::SlowErase, 0, 0, 300});
+        rig.child("UpdateFirmware")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.hub.inLoader(), 5000);
+        // A closed terminal, a reader gone and a request to end, mid-update.
+        for (const int signal : watched) std::raise(signal);
+        QTRY_VERIFY_WITH_TIMEOUT(!quit.empty(), 10000);
+        QCOMPARE(quit, std::vector<int>{128 + SIGTERM});
+        QCOMPARE(rig.hub.flashImage(), bytes);  // programmed to the end first
+        QVERIFY(rig.alerts.shown.empty());
+        // Afterwards the signals act as they did before the update.
+        QVERIFY(actions() == before);
+    }
+
+    void aHubLeftInItsLoaderIsToldHowToComeBack() {
+        struct Case {
+            const char* name;
+            sim::LoaderFault fault;
+            QString detail;  // what the alert has behind its details
+        };
+        const std::vector<Case> cases = {
+            {"stopped after the erase", {Kind::DropReply, 13}, "The hub waits in its loader. Bring it back with: hubflash --recover "},
+            {"stopped before the erase", {Kind::DropReply, 3}, "Nothing was erased: the hub went back to its firmware, unchanged."},
+        };
+        for (const Case& c : cases) {
+            UpdateRig rig;
+            const QString path = rig.file(image(2000));
+            rig.hub.pushLoaderFault(c.fault);
+            QCOMPARE(rig.update(path), kIoError);
+            QVERIFY2(rig.alerts.details.back().startsWith(c.detail), c.name);
+            if (c.detail.contains("--recover")) {
+                QVERIFY(rig.alerts.details.back().endsWith(QString::fromStdString(rig.hub.path()) + " " + path));
+                QVERIFY(rig.hub.inLoader());
+            }
         }
     }
 

@@ -3,15 +3,18 @@
 // update runs nothing else of the window may reach the hub's port.
 #pragma once
 
+#include <QCoreApplication>
 #include <QFuture>
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <firmware/update_flow.h>
 #include <string>
 
 #include "panel/alerts.h"
 #include "panel/file_chooser.h"
+#include "panel/update_signals.h"
 #include "panel/window_state.h"
 
 class QWidget;
@@ -25,7 +28,8 @@ inline const QString kProgrammingStatus =
 class UpdateHost {
 public:
     virtual ~UpdateHost() = default;
-    virtual void alert(const QString& title, const QString& text, AlertIcon icon) = 0;
+    virtual void alert(const QString& title, const QString& text, AlertIcon icon,
+                       const QString& detail = {}) = 0;
     virtual void setStatus(const QString& text) = 0;
     virtual void AutoSearch() = 0;
     virtual void performSegue(const std::string& name) = 0;
@@ -62,6 +66,10 @@ public:
     // The result handler, on the main thread.
     void handleResult(const firmware::UpdateOutcome& outcome);
 
+    // Ends the program with a status once a signal held during the update
+    // may act; tests watch it instead.
+    std::function<void(int status)> quit = [](int status) { QCoreApplication::exit(status); };
+
 private:
     enum class Phase { Idle, Preparing, Programming, AskingPassword };
 
@@ -69,6 +77,8 @@ private:
     void proceed(const std::string& password);
     void end();
     void refuse(const QString& text, bool search);
+    std::string afterFailure(const firmware::UpdateOutcome& outcome) const;
+    void quitAfter(const firmware::UpdateOutcome& outcome, int signal);
 
     WindowState& s_;
     UpdateHost& host_;
@@ -77,6 +87,8 @@ private:
     firmware::UpdateOptions options_;
     std::atomic<bool> cancel_{false};
     Phase phase_ = Phase::Idle;
+    UpdateSignals signals_;
+    QString chosenFile_;
     std::string comport_;
     std::string productId_;
     int row_ = 0;

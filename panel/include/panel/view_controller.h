@@ -43,7 +43,7 @@ private:
     void updateReturn(const std::string& dataMsg) override { update_->onUpdateReturn(dataMsg); }
 
     // UpdateHost
-    void alert(const QString& title, const QString& text, AlertIcon icon) override;
+    void alert(const QString& title, const QString& text, AlertIcon icon, const QString& detail) override;
     void setStatus(const QString& text) override { HubWindow::setStatus(text); }
     void performSegue(const std::string& name) override { HubWindow::performSegue(name); }
     void setUpdating(bool updating) override;
