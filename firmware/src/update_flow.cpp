@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 #include "hublink/command_claim.h"
 #include "hublink/cppmain.h"
@@ -33,13 +35,41 @@ UpdateOutcome stopped(IspSession& session, bool hubInLoader) {
     return result;
 }
 
+// A fresh buffer: a stale identify reply must not pass for an answer.
+hublink::ReplyClass enterLoader(const std::string& comport, const std::string& password) {
+    return hublink::classifyReply(hubCommand(comport, hublink::enterFirmwareUpdateCommand(password)));
+}
+
+// The product ID an identify reply names, or "" for no identify reply.
+std::string productIn(const std::string& identifyReply) {
+    constexpr std::string_view kMark = "TAVRIN";
+    if (identifyReply.rfind(kMark, 0) != 0 || identifyReply.size() < kMark.size() + 4) return {};
+    return identifyReply.substr(kMark.size(), 4);
+}
+
+// The hub commands that give the port to the loader; none when it took it.
+std::optional<UpdateOutcome> handOver(const std::string& comport, const std::string& password,
+                                      const UpdateOptions& options) {
+    const std::string product = productIn(hubCommand(comport, hublink::identifyCommand()));
+    // Another hub may answer on the port by now than the one the image was
+    // checked against.
+    if (!options.expectedProduct.empty() && !product.empty() && product != options.expectedProduct) {
+        return outcome(kProductErr, comport + ": the hub is product " + product + ", the image is for " +
+                                        options.expectedProduct);
+    }
+    switch (enterLoader(comport, password)) {
+        case hublink::ReplyClass::Accepted: return std::nullopt;
+        case hublink::ReplyClass::PasswordRejected: return outcome(kPasswordErr);
+        case hublink::ReplyClass::Refused: break;
+    }
+    return outcome(kStateErr, "the hub refused or did not answer the update command");
+}
+
 }  // namespace
 
 hublink::ReplyClass requestLoader(const std::string& comport, const std::string& password) {
     hubCommand(comport, hublink::identifyCommand());
-    // A fresh buffer: a stale identify reply must not pass for an answer.
-    return hublink::classifyReply(
-        hubCommand(comport, hublink::enterFirmwareUpdateCommand(password)));
+    return enterLoader(comport, password);
 }
 
 UpdateOutcome runUpdate(const std::string& comport, const std::string& password,
@@ -50,12 +80,7 @@ UpdateOutcome runUpdate(const std::string& comport, const std::string& password,
     const hublink::CommandClaim claim(comport);
     if (!claim.held()) return outcome(kStateErr, comport + ": the port cannot be had");
     if (!options.hubInLoader) {
-        switch (requestLoader(comport, password)) {
-            case hublink::ReplyClass::Accepted: break;
-            case hublink::ReplyClass::PasswordRejected: return outcome(kPasswordErr);
-            case hublink::ReplyClass::Refused:
-                return outcome(kStateErr, "the hub refused or did not answer the update command");
-        }
+        if (auto refused = handOver(comport, password, options)) return *refused;
     }
     // The loader listens only briefly after the hub hands over: no pause here.
     SerialChannel channel(options.log);

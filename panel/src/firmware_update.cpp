@@ -119,6 +119,7 @@ void FirmwareUpdate::proceed(const std::string& password) {
     signals_.hold();
     firmware::UpdateOptions options = options_;
     options.cancel = &cancel_;
+    options.expectedProduct = productId_;
     options.progress = [this](const firmware::UpdateProgress& progress) {
         QMetaObject::invokeMethod(this, [this, progress] { host_.showProgress(progress); },
                                   Qt::QueuedConnection);
@@ -146,6 +147,10 @@ void FirmwareUpdate::handleResult(const firmware::UpdateOutcome& outcome) {
     if (outcome.result == firmware::kPasswordErr) {
         phase_ = Phase::AskingPassword;  // the image is kept for the retry
         host_.performSegue(segue::kPasswordPut);
+        return;
+    }
+    if (outcome.result == firmware::kProductErr) {
+        refuse(QStringLiteral("Incorrect Firmware File!"), true);
         return;
     }
     end();

@@ -307,6 +307,37 @@ TEST(Update, HubCommandsDecideWhetherTheLoaderIsReached) {
     }
 }
 
+TEST(Update, AnotherProductOnThePortGetsNoUpdate) {
+    const struct {
+        const char* name;
+        std::string hubProduct;
+        std::string expected;
+        bool identifySilent;
+        std::string_view result;
+    } cases[] = {
+        {"the product checked", "0AB3", "0AB3", false, kUpdateOk},
+        {"another hub answers now", "0AB4", "0AB3", false, kProductErr},
+        {"nothing asked", "0AB4", "", false, kUpdateOk},
+        {"no identify reply: the update command decides", "0AB3", "0AB3", true, kUpdateOk},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::HubConfig config = quickHub();
+        config.productId = c.hubProduct;
+        sim::VirtualHub hub(config);
+        if (c.identifySilent) hub.pushFault(hubReply(sim::Fault::Kind::Silent));
+        UpdateOptions options = quickOptions();
+        options.expectedProduct = c.expected;
+        const UpdateOutcome outcome = update(hub, imageFor(100), options);
+        EXPECT_EQ(outcome.result, c.result) << outcome.detail;
+        if (c.result == kProductErr) {
+            EXPECT_EQ(hub.received(), std::vector<std::string>{"?Q\r"});
+            EXPECT_FALSE(hub.inLoader());
+            EXPECT_THAT(outcome.detail, HasSubstr("product 0AB4"));
+        }
+    }
+}
+
 TEST(Update, RecoveryAfterAFailedUpdate) {
     sim::VirtualHub hub(quickHub());
     hub.pushLoaderFault({Kind::DropReply, 21});

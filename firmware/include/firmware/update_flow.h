@@ -18,6 +18,7 @@ inline constexpr std::string_view kPasswordErr = "Password Err";
 inline constexpr std::string_view kStateErr = "State Err";
 inline constexpr std::string_view kLoaderErr = "Loader Err";  // the sequence stopped
 inline constexpr std::string_view kImageErr = "Image Err";    // image unreadable; nothing sent
+inline constexpr std::string_view kProductErr = "Product Err";  // another product answered; nothing sent
 
 struct UpdateOutcome {
     std::string result;  // one of the texts above
@@ -37,6 +38,9 @@ struct UpdateOptions : IspOptions {
     // The hub sits in its loader already (a failed update left it there):
     // no hub commands, the sequence starts with the connect packet.
     bool hubInLoader = false;
+    // When set, the hub's identify reply must name this product ID (when it
+    // names one), or the attempt ends with "Product Err" before "EUFW".
+    std::string expectedProduct;
 };
 
 // Sends "?Q" (its reply is not examined) and "EUFW" + `password` exactly as
