@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include <hublink/cppmain.h>
+#include <hublink/exchange.h>
 
 #include "desk/desk_services.h"
 #include "desk/view_controller.h"
@@ -125,6 +126,19 @@ private slots:
                      c.result);
             QCOMPARE(std::string(reinterpret_cast<char*>(buffer)), c.stored);
         }
+    }
+
+    void clickKeepsAnotherProgramsChange() {
+        DeskRig rig;
+        sim::VirtualHub& hub = rig.addHub(hubWith(4, 0));
+        rig.listHub(hub);
+        rig.searchAll();
+        QVERIFY(hublink::sendCommand(hub.path(), "SPkiwi    F8FFFFFF\r").ok());  // port 4, by another program
+        hub.clearReceived();
+        rig.child("switch1")->click();
+        QCOMPARE(hub.received().front(), std::string("GP\r"));
+        QCOMPARE(hub.received().at(1), std::string("SPkiwi    F9FFFFFF\r"));
+        QCOMPARE(hub.states() & 0xFU, 0b1001U);
     }
 
     void protectedOperationsWithWrongThenRightPassword() {
