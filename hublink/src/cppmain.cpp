@@ -78,11 +78,11 @@ private:
 }  // namespace
 
 int CPPMain::openPort(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openClaimed(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, openFailure_);
     if (fd < 0) return -1;
     // Non-blocking only so that open cannot hang on modem lines; the reads
     // rely on blocking semantics with VMIN/VTIME from here on.
-    if (fcntl(fd, F_SETFL, 0) != 0 || !claimPort(fd)) {
+    if (fcntl(fd, F_SETFL, 0) != 0) {
         ::close(fd);
         return -1;
     }
@@ -189,7 +189,10 @@ std::string CPPMain_Wrapper::Send_Command_Wrapper(const std::string& port,
                                                   const std::string& Command,
                                                   std::uint8_t* prcv_buf, int timeout_s,
                                                   int timeout_ms) {
-    return CPPMain().SendCommand(port, Command, prcv_buf, timeout_s, timeout_ms);
+    CPPMain transport;
+    std::string result = transport.SendCommand(port, Command, prcv_buf, timeout_s, timeout_ms);
+    openFailure_ = transport.openFailure();
+    return result;
 }
 
 std::string CPPMain_Wrapper::Send_Command_Wrapper(const std::string& port,
@@ -197,8 +200,11 @@ std::string CPPMain_Wrapper::Send_Command_Wrapper(const std::string& port,
                                                   std::uint8_t* prcv_buf, int send_buf_len,
                                                   int receiv_buf_len, int timeout_s,
                                                   int timeout_ms) {
-    return CPPMain().SendCommand(port, Command, prcv_buf, send_buf_len, receiv_buf_len,
-                                 timeout_s, timeout_ms);
+    CPPMain transport;
+    std::string result = transport.SendCommand(port, Command, prcv_buf, send_buf_len,
+                                               receiv_buf_len, timeout_s, timeout_ms);
+    openFailure_ = transport.openFailure();
+    return result;
 }
 
 int CPPMain_Wrapper::Send_Command_Update_Wrapper(const std::string& port,

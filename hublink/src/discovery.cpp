@@ -36,9 +36,9 @@ bool keptBy(Frontend frontend, std::string_view path) {
 
 // The UID part of a UID name: everything after "UID", upper-cased.
 PortLookup lookupUid(std::string_view name, const DeviceRegistry& registry) {
-    std::string path = findCOMPortFromUID(upper(name.substr(3)), registry);
-    const bool found = !path.empty();
-    return {found, std::move(path)};
+    UidSearch search = findPortOfUid(upper(name.substr(3)), registry);
+    const bool found = !search.path.empty();
+    return {found, std::move(search.path), std::move(search.unopened)};
 }
 
 // Decimal integer with optional sign, all of `digits`; nullopt otherwise.
@@ -121,16 +121,24 @@ std::optional<std::string> uidFromIdentify(const Exchange& exchange) {
     return reply.substr(kUidPos, kUidLen);
 }
 
-std::string findCOMPortFromUID(const std::string& uid, const DeviceRegistry& registry) {
+UidSearch findPortOfUid(const std::string& uid, const DeviceRegistry& registry) {
     const std::vector<std::string> ports = getSerialPortList(Frontend::Console, registry);
     // All asked at once; the first port in list order that carries the UID
     // wins, however soon a later one answered.
-    const auto uids = askEachPort<std::optional<std::string>>(ports, [](const std::string& path) {
-        return uidFromIdentify(sendCommand(path, std::string(kExtendedIdentify)));
+    const auto answers = askEachPort<Exchange>(ports, [](const std::string& path) {
+        return sendCommand(path, std::string(kExtendedIdentify));
     });
-    for (std::size_t i = 0; i < ports.size(); ++i)
-        if (uids[i] && *uids[i] == uid) return ports[i];
-    return "";
+    UidSearch search;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        if (answers[i].openFailure) search.unopened.push_back(*answers[i].openFailure);
+        const std::optional<std::string> found = uidFromIdentify(answers[i]);
+        if (search.path.empty() && found && *found == uid) search.path = ports[i];
+    }
+    return search;
+}
+
+std::string findCOMPortFromUID(const std::string& uid, const DeviceRegistry& registry) {
+    return findPortOfUid(uid, registry).path;
 }
 
 std::string Find_COM_Port_From_UID(const std::string& uid, const DeviceRegistry& registry) {
@@ -138,8 +146,9 @@ std::string Find_COM_Port_From_UID(const std::string& uid, const DeviceRegistry&
 }
 
 UidReading GetUID_M031(const std::string& com) {
-    std::optional<std::string> uid = uidFromIdentify(sendCommand(com, std::string(kExtendedIdentify)));
-    if (!uid) return {"Get UID Error", ""};
+    const Exchange answer = sendCommand(com, std::string(kExtendedIdentify));
+    std::optional<std::string> uid = uidFromIdentify(answer);
+    if (!uid) return {"Get UID Error", "", answer.openFailure};
     return {"OK", std::move(*uid)};
 }
 

@@ -38,6 +38,11 @@ bool isIdentifyReply(const Exchange& ex) {
            allDigits(std::string_view(ex.reply).substr(10, 2));
 }
 
+// A failed query keeps the reason its port could not be opened.
+QueryResult failedQuery(std::string status, const Exchange& failed) {
+    return {std::move(status), {}, failed.openFailure};
+}
+
 // Reads the buffer of a windowed exchange as text, never past its end.
 std::string bufferText(const std::vector<std::uint8_t>& buf) {
     const char* p = reinterpret_cast<const char*>(buf.data());
@@ -48,7 +53,7 @@ std::string bufferText(const std::vector<std::uint8_t>& buf) {
 
 QueryResult queryHub(const std::string& path) {
     Exchange identify = sendCommand(path, identifyCommand());
-    if (!isIdentifyReply(identify)) return {"Query Error!", {}};
+    if (!isIdentifyReply(identify)) return failedQuery("Query Error!", identify);
     const std::string& id = identify.reply;
     HubInfo record{{"Port_Name", path},        {"PID", id.substr(6, 4)},
                    {"nPorts", id.substr(10, 2)}, {"FW_Ver", id.substr(12, 3)},
@@ -58,7 +63,7 @@ QueryResult queryHub(const std::string& path) {
     if (family && hasExtendedIdentify(*family)) {
         Exchange ext = sendCommand(path, extendedIdentifyCommand());
         if (!ext.ok() || ext.reply.rfind(kMark, 0) != 0 || ext.reply.size() < kUidEnd)
-            return {"Query2 Error!", {}};
+            return failedQuery("Query2 Error!", ext);
         record["UID"] = ext.reply.substr(kIdentifyLength, 12);
         // The hub ends this reply with one more character before its LF.
         if (ext.reply.size() > kUidEnd)
@@ -66,7 +71,7 @@ QueryResult queryHub(const std::string& path) {
     }
 
     Exchange states = sendCommand(path, getPortStatesCommand());
-    if (!states.ok()) return {states.status, {}};
+    if (!states.ok()) return failedQuery(states.status, states);
     auto hubText = portstate::hubStateTextFromReply(states.reply);
     if (!hubText) return {"No", {}};
     record["Port_States"] = *hubText;
@@ -81,11 +86,16 @@ struct WindowReplies {
     std::vector<std::uint8_t> buf =
         std::vector<std::uint8_t>(std::size_t(kExtendedIdentifyLimits.bufferSize) + 1, 0);
 
+    std::optional<OpenFailure> openFailure;  // of the exchange that could not open
+
     // One windowed exchange into the shared buffer; true when it ended "OK".
     bool exchange(const std::string& port, const std::string& cmd, const ReceiveLimits& limits) {
         CPPMain_Wrapper bridge;
-        return bridge.Send_Command_Wrapper(port, cmd, buf.data(), limits.bound, limits.bufferSize,
-                                           limits.seconds, limits.milliseconds) == "OK";
+        const bool ok = bridge.Send_Command_Wrapper(port, cmd, buf.data(), limits.bound,
+                                                    limits.bufferSize, limits.seconds,
+                                                    limits.milliseconds) == "OK";
+        if (bridge.openFailure()) openFailure = bridge.openFailure();
+        return ok;
     }
 };
 
@@ -128,52 +138,95 @@ std::optional<HubInfo> windowRecord(const std::string& comportPath, const Window
                    {"State64", joined(gui->state64)}, {"PID", id.substr(6, 4)}};
 }
 
-}  // namespace
+// The extended identify's fields into a firmware 4 record; false when its
+// reply is missing or too short.
+bool addExtendedFields(HubInfo& record, const WindowExchange& exchange,
+                       const std::vector<std::uint8_t>& buf) {
+    if (!exchange(extendedIdentifyCommand(), kExtendedIdentifyLimits)) return false;
+    const std::string text = bufferText(buf);
+    if (text.size() < kUidEnd) return false;
+    record["UID"] = text.substr(kIdentifyLength, 12);
+    record["Description"] =
+        text.size() > kUidEnd ? text.substr(kUidEnd, text.size() - 1 - kUidEnd) : "";
+    return true;
+}
 
-std::vector<HubInfo> QueryHubs2(const std::string& comportPath) {
-    WindowReplies io;
+std::vector<HubInfo> windowRecords(const std::string& comportPath, WindowReplies& io) {
     const WindowExchange exchange = [&](const std::string& cmd, const ReceiveLimits& limits) {
         return io.exchange(comportPath, cmd, limits);
     };
     auto record = windowRecord(comportPath, exchange, io.buf);
     if (!record) return {};
-    if (hasExtendedIdentify(windowFirmwareVersion((*record)["FW"]))) {
-        if (!exchange(extendedIdentifyCommand(), kExtendedIdentifyLimits)) return {};
-        const std::string text = bufferText(io.buf);
-        if (text.size() < kUidEnd) return {};
-        (*record)["UID"] = text.substr(kIdentifyLength, 12);
-        (*record)["Description"] =
-            text.size() > kUidEnd ? text.substr(kUidEnd, text.size() - 1 - kUidEnd) : "";
-    }
+    if (hasExtendedIdentify(windowFirmwareVersion((*record)["FW"])) &&
+        !addExtendedFields(*record, exchange, io.buf))
+        return {};
     return {std::move(*record)};
+}
+
+// Each port's answer through `ask`: the records in candidate order, and the
+// ports that could not be opened, each once.
+template <class Answer, class Ask, class Take>
+HubSearch collect(const std::vector<std::string>& candidates, Ask ask, Take take) {
+    HubSearch found;
+    for (Answer& answer : askEachPort<Answer>(candidates, ask)) {
+        take(answer, found.hubs);
+        if (answer.openFailure) found.unopened.push_back(std::move(*answer.openFailure));
+    }
+    return found;
+}
+
+}  // namespace
+
+PortAnswer askHubs2(const std::string& comportPath) {
+    WindowReplies io;
+    std::vector<HubInfo> records = windowRecords(comportPath, io);
+    return {std::move(records), io.openFailure};
+}
+
+std::vector<HubInfo> QueryHubs2(const std::string& comportPath) {
+    return askHubs2(comportPath).records;
+}
+
+PortAnswer askHubsDesk(const std::string& comportPath) {
+    // A fresh zero-filled buffer per command, longer than any reply read.
+    std::vector<std::uint8_t> buf(kDeskReplyBound + 12, 0);
+    std::optional<OpenFailure> openFailure;
+    const WindowExchange exchange = [&](const std::string& cmd, const ReceiveLimits&) {
+        std::fill(buf.begin(), buf.end(), 0);
+        CPPMain_Wrapper bridge;
+        const bool ok = bridge.Send_Command_Wrapper(comportPath, cmd, buf.data(), kDeskWaitSeconds,
+                                                    kDeskWaitMilliseconds) == "OK";
+        if (bridge.openFailure()) openFailure = bridge.openFailure();
+        return ok;
+    };
+    auto record = windowRecord(comportPath, exchange, buf);
+    if (!record) return {{}, openFailure};
+    record->erase("PID");
+    return {{std::move(*record)}, openFailure};
 }
 
 std::vector<HubInfo> QueryHubsDesk(const std::string& comportPath) {
-    // A fresh zero-filled buffer per command, longer than any reply read.
-    std::vector<std::uint8_t> buf(kDeskReplyBound + 12, 0);
-    const WindowExchange exchange = [&](const std::string& cmd, const ReceiveLimits&) {
-        std::fill(buf.begin(), buf.end(), 0);
-        return CPPMain_Wrapper().Send_Command_Wrapper(comportPath, cmd, buf.data(), kDeskWaitSeconds,
-                                                     kDeskWaitMilliseconds) == "OK";
-    };
-    auto record = windowRecord(comportPath, exchange, buf);
-    if (!record) return {};
-    record->erase("PID");
-    return {std::move(*record)};
+    return askHubsDesk(comportPath).records;
+}
+
+HubSearch findHubs(const std::vector<std::string>& candidates) {
+    return collect<QueryResult>(candidates, queryHub, [](QueryResult& result, auto& hubs) {
+        if (result.status == "OK") hubs.push_back(std::move(result.record));
+    });
+}
+
+HubSearch findHubsWindow(const std::vector<std::string>& candidates) {
+    return collect<PortAnswer>(candidates, askHubs2, [](PortAnswer& answer, auto& hubs) {
+        for (auto& record : answer.records) hubs.push_back(std::move(record));
+    });
 }
 
 std::vector<HubInfo> searchHubs(const std::vector<std::string>& candidates) {
-    std::vector<HubInfo> hubs;
-    for (QueryResult& result : askEachPort<QueryResult>(candidates, queryHub))
-        if (result.status == "OK") hubs.push_back(std::move(result.record));
-    return hubs;
+    return findHubs(candidates).hubs;
 }
 
 std::vector<HubInfo> searchHubsWindow(const std::vector<std::string>& candidates) {
-    std::vector<HubInfo> hubs;
-    for (auto& records : askEachPort<std::vector<HubInfo>>(candidates, QueryHubs2))
-        for (auto& record : records) hubs.push_back(std::move(record));
-    return hubs;
+    return findHubsWindow(candidates).hubs;
 }
 
 std::string parseHubInfo(const HubInfo& record) {

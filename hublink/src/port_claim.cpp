@@ -13,6 +13,7 @@
 #include <thread>
 #include <tuple>
 
+#include "device_open.h"
 #include "hublink/command_claim.h"
 
 namespace hublink {
@@ -78,11 +79,20 @@ bool claimPort(int fd, std::chrono::milliseconds timeout) {
     return true;
 }
 
+int openClaimed(const std::string& path, int flags, std::optional<OpenFailure>& failure) {
+    const int fd = openDevice(path, flags, failure);
+    if (fd < 0 || claimPort(fd)) return fd;
+    failure = failureFor(path, errno);
+    ::close(fd);
+    return -1;
+}
+
 CommandClaim::CommandClaim(const std::string& path, std::chrono::milliseconds wait) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openDevice(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, failure_);
     if (fd < 0) return;
     DeviceId id;
     if (!deviceOf(fd, id) || (!heldHere(fd) && !lockExclusive(fd, wait))) {
+        failure_ = failureFor(path, errno);
         ::close(fd);
         return;
     }

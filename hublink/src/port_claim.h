@@ -2,8 +2,11 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
+#include <string>
 
 #include "hublink/command_claim.h"
+#include "hublink/open_failure.h"
 
 namespace hublink {
 
@@ -18,5 +21,10 @@ inline constexpr std::chrono::milliseconds kClaimTimeout = kCommandClaimTimeout;
 // the lock was not obtained; the caller then closes `fd`. The lock lives as
 // long as the open file description: closing `fd` releases it.
 bool claimPort(int fd, std::chrono::milliseconds timeout = kClaimTimeout);
+
+// Opens `path` with `flags` and claims it. The descriptor, or -1 with nothing
+// left open and `failure` saying why when the reason is worth telling (the
+// claim's wait running out is: another program holds the hub).
+int openClaimed(const std::string& path, int flags, std::optional<OpenFailure>& failure);
 
 }  // namespace hublink

@@ -47,12 +47,8 @@ void SerialPort::openPort(bool toReceive, bool andTransmit) {
     if (path_.empty()) throw PortError::invalidPath;
     const int flags = openFlags(toReceive, andTransmit);
     closePort();
-    const int fd = ::open(path_.c_str(), flags);
+    const int fd = openClaimed(path_, flags, openFailure_);
     if (fd < 0) throw PortError::failedToOpen;
-    if (!claimPort(fd)) {
-        ::close(fd);
-        throw PortError::failedToOpen;
-    }
     fileDescriptor_ = fd;
     savedLine_ = tty::saveLine(fd);
 }
@@ -156,7 +152,7 @@ Exchange sendCommand(const std::string& com, const std::string& cmd) {
         if (!reply || reply->empty()) return {"No", "", sent};
         return {"OK", std::move(*reply), sent};
     } catch (const PortError&) {
-        return {"No", "", sent};
+        return {"No", "", sent, port.openFailure()};
     } catch (const std::exception&) {
         return {"No", "", sent};
     }

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
+
+#include "hublink/open_failure.h"
 
 namespace hublink {
 
@@ -27,9 +30,13 @@ public:
 
     // False when the port could not be opened or the wait ran out.
     bool held() const { return fd_ >= 0; }
+    // Why the claim was not had, when that is worth telling the user (a
+    // missing device is not); none while held.
+    const std::optional<OpenFailure>& failure() const { return failure_; }
 
 private:
     int fd_ = -1;
+    std::optional<OpenFailure> failure_;
 };
 
 }  // namespace hublink

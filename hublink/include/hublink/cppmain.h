@@ -4,8 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "hublink/open_failure.h"
 
 namespace hublink {
 
@@ -22,6 +25,10 @@ public:
     // lock, waited for at most ~3 s, so two exchanges never interleave).
     // Returns the descriptor or -1; nothing stays open on failure.
     int openPort(const std::string& path);
+
+    // Why the last openPort (or an exchange's open) failed, when that is
+    // worth telling the user; none after a success or for a missing device.
+    const std::optional<OpenFailure>& openFailure() const { return openFailure_; }
 
     // Configures raw mode: speed 2400/4800/9600/115200, data bits 7 or 8,
     // parity letter N/E/O (any case), stop bits 1 or 2, read timer in tenths
@@ -78,6 +85,8 @@ public:
                            std::uint8_t* rcvBuf, int rcvLen, int timeout_s, int timeout_ms);
 
 private:
+    std::optional<OpenFailure> openFailure_;
+
     int configure(int fd, int speed, int dataBits, char parity, int stopBits, int readTimer,
                   bool report);
     std::string exchange(const std::string& portPath, const std::string& command,
@@ -89,6 +98,10 @@ private:
 // carries the receive bound, `receiv_buf_len` has no effect.
 class CPPMain_Wrapper {
 public:
+    // Why the last exchange's port could not be opened ("Open Port Error!"),
+    // when that is worth telling the user.
+    const std::optional<OpenFailure>& openFailure() const { return openFailure_; }
+
     // portdesk's bridge: no length arguments (see the 5-argument SendCommand).
     std::string Send_Command_Wrapper(const std::string& port, const std::string& Command,
                                      std::uint8_t* prcv_buf, int timeout_s, int timeout_ms);
@@ -106,6 +119,9 @@ public:
                                     std::vector<std::uint8_t>& returnBufferArray,
                                     int send_buf_len, int receiv_buf_len, int timeout_s,
                                     int timeout_ms);
+
+private:
+    std::optional<OpenFailure> openFailure_;
 };
 
 }  // namespace hublink

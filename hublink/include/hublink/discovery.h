@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hublink/exchange.h"
+#include "hublink/open_failure.h"
 
 namespace hublink {
 
@@ -65,10 +66,13 @@ std::vector<std::string> getSerialPortList(Frontend frontend = Frontend::Console
 std::vector<std::string> getSerialPortListWithComport(
     const std::string& comportName, const DeviceRegistry& registry = defaultRegistry());
 
-// Result of resolving a user's port name.
+// Result of resolving a user's port name. A UID name is searched for:
+// `unopened` then holds the candidates that could not be opened for a reason
+// worth telling, each once, in candidate order.
 struct PortLookup {
     bool valid = false;
     std::string path;
+    std::vector<OpenFailure> unopened{};
 };
 
 // True for "COM" followed by a decimal integer (optional sign) of 1 to 256.
@@ -100,10 +104,20 @@ std::string findCOMPortFromUID(const std::string& uid,
 std::string Find_COM_Port_From_UID(const std::string& uid,
                                    const DeviceRegistry& registry = defaultRegistry());
 
-// UID of the hub on `com`: {"OK", uid} or {"Get UID Error", ""}.
+// findCOMPortFromUID with the candidates it could not open (as PortLookup's
+// `unopened`); `path` is empty when no port carries the UID.
+struct UidSearch {
+    std::string path;
+    std::vector<OpenFailure> unopened{};
+};
+UidSearch findPortOfUid(const std::string& uid, const DeviceRegistry& registry = defaultRegistry());
+
+// UID of the hub on `com`: {"OK", uid} or {"Get UID Error", ""}, the latter
+// with the reason the port could not be opened when worth telling.
 struct UidReading {
     std::string status;
     std::string uid;
+    std::optional<OpenFailure> openFailure{};
 };
 UidReading GetUID_M031(const std::string& com);
 

@@ -1,18 +1,23 @@
 // The console's command exchange: one open-configure-write-read-close cycle.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "hublink/open_failure.h"
 
 namespace hublink {
 
 // Outcome of one console exchange. `status` is "OK" when a non-empty reply
 // arrived, otherwise "No" with an empty reply; `sent` tells a command that
 // went out whole (and got no usable reply) from a port that could not be
-// opened, configured or written.
+// opened, configured or written; `openFailure` says why the port could not
+// be opened, when that is worth telling the user.
 struct Exchange {
     std::string status;
     std::string reply;  // the reply line without its LF
     bool sent = false;
+    std::optional<OpenFailure> openFailure{};
     bool ok() const { return status == "OK"; }
 };
 

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "hublink/open_failure.h"
 
 namespace hublink {
 
@@ -17,6 +20,7 @@ using HubInfo = std::map<std::string, std::string>;
 struct QueryResult {
     std::string status;  // "OK", "Query Error!", "Query2 Error!" or "No"
     HubInfo record;      // empty unless status is "OK"
+    std::optional<OpenFailure> openFailure{};  // why the port could not be opened
 };
 
 // Console query over the console exchange: identify, extended identify for
@@ -34,6 +38,24 @@ std::vector<HubInfo> QueryHubs2(const std::string& comportPath);
 // portdesk exchange (reply up to LF or 20 bytes, 2 s + 100 ms per byte); the
 // window record without "PID", "UID" and "Description".
 std::vector<HubInfo> QueryHubsDesk(const std::string& comportPath);
+
+// A window query's records with the reason its port could not be opened,
+// when that is worth telling the user.
+struct PortAnswer {
+    std::vector<HubInfo> records;
+    std::optional<OpenFailure> openFailure{};
+};
+PortAnswer askHubs2(const std::string& comportPath);     // as QueryHubs2
+PortAnswer askHubsDesk(const std::string& comportPath);  // as QueryHubsDesk
+
+// A search's hubs, and the candidates it could not open for a reason worth
+// telling, each once, in candidate order.
+struct HubSearch {
+    std::vector<HubInfo> hubs;
+    std::vector<OpenFailure> unopened{};
+};
+HubSearch findHubs(const std::vector<std::string>& candidates);        // as searchHubs
+HubSearch findHubsWindow(const std::vector<std::string>& candidates);  // as searchHubsWindow
 
 // Console hub search: queryHub on every candidate at once (see forEachPort),
 // keeping the hubs that answered, in candidate order.

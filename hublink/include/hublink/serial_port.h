@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "hublink/open_failure.h"
+
 namespace hublink {
 
 enum class PortError : std::int32_t {
@@ -65,6 +67,10 @@ public:
     void openPort(bool toReceive, bool andTransmit);
     void openPort() { openPort(true, true); }
 
+    // Why the last openPort failed, when that is worth telling the user (see
+    // OpenFault); none after a success or for a missing device.
+    const std::optional<OpenFailure>& openFailure() const { return openFailure_; }
+
     // Applies the line settings over the current ones at once; does nothing
     // while the port is closed. A line that refuses them keeps its old
     // settings (not reported). The two counts are kept within 0..255.
@@ -106,6 +112,7 @@ public:
 private:
     std::string path_;
     std::optional<int> fileDescriptor_;
+    std::optional<OpenFailure> openFailure_;
     std::vector<std::uint8_t> savedLine_;  // the line as opened, put back on close
 };
 
