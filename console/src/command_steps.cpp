@@ -4,6 +4,7 @@
 
 #include "hublink/discovery.h"
 #include "hublink/exchange.h"
+#include "unopened_ports.h"
 
 namespace console::cmd {
 
@@ -17,9 +18,9 @@ std::optional<std::string> lookupPort(const std::string& COM_Name, Resolver reso
     // "/S:cu1" and the like leave no port name: nothing to resolve, and an
     // empty path must not pass for one.
     if (COM_Name.empty()) return std::nullopt;
-    const hublink::PortLookup found = resolver == Resolver::Query
-                                          ? hublink::getCOMPort(COM_Name)
-                                          : hublink::Get_COM_Port(COM_Name);
+    const hublink::PortLookup found = told(resolver == Resolver::Query
+                                               ? hublink::getCOMPort(COM_Name)
+                                               : hublink::Get_COM_Port(COM_Name));
     if (!found.valid) return std::nullopt;
     return found.path;
 }
@@ -42,7 +43,7 @@ std::optional<std::string> pw8For(const std::optional<std::string>& password) {
 int runProtected(const std::string& path, hublink::Operation op, const std::string& line,
                  std::string_view states8) {
     const hublink::ConsoleOutcome outcome =
-        hublink::consoleOutcome(op, hublink::sendCommand(path, line), states8);
+        hublink::consoleOutcome(op, sendCommand(path, line), states8);
     if (outcome.success) return kSuccess;
     return say(outcome.text, kFailure);
 }

@@ -7,6 +7,7 @@
 #include "console/commands.h"
 #include "hublink/discovery.h"
 #include "hublink/hub_query.h"
+#include "unopened_ports.h"
 
 namespace console {
 
@@ -25,12 +26,8 @@ QueryForm queryForm(const Invocation& inv) {
     return QueryForm::OneHub;
 }
 
-std::vector<hublink::HubInfo> searchAllHubs() {
-    return hublink::searchHubs(hublink::getSerialPortList());
-}
-
 int listHubs() {
-    const std::vector<hublink::HubInfo> hubs = searchAllHubs();
+    const std::vector<hublink::HubInfo> hubs = cmd::searchHubs();
     for (const hublink::HubInfo& hub : hubs) say(hublink::parseHubInfo(hub), kSuccess);
     return say(std::to_string(hubs.size()) + " Managed USB Hub(s) Found.", kSuccess);
 }
@@ -42,7 +39,7 @@ std::string fourDigitCount(std::size_t count) {
 }
 
 int listHubsCompact() {
-    const std::vector<hublink::HubInfo> hubs = searchAllHubs();
+    const std::vector<hublink::HubInfo> hubs = cmd::searchHubs();
     std::string line = fourDigitCount(hubs.size());
     for (const hublink::HubInfo& hub : hubs)
         line += "," + cmd::recordField(hub, "Port_Name").value_or("");
@@ -57,7 +54,7 @@ int queryOneHub(const Invocation& inv) {
         return say(cmd::kInvalidCommand, kFailure);
     const auto path = cmd::lookupPort(inv.COM_Name, cmd::Resolver::Query);
     if (!path) return say(cmd::kInvalidSerialPort, kFailure);
-    const hublink::QueryResult result = hublink::queryHub(*path);
+    const hublink::QueryResult result = cmd::queryHub(*path);
     if (result.status != "OK") return say("Error Query Hub!", kSuccess);
     return say(formatted ? hublink::parseHubInfoFormatted(result.record)
                          : hublink::parseHubInfo(result.record),

@@ -8,6 +8,7 @@
 #include "hublink/hub_query.h"
 #include "portstate/int_text.h"
 #include "portstate/port_state.h"
+#include "unopened_ports.h"
 
 namespace console {
 
@@ -41,7 +42,7 @@ int readField(const Invocation& inv, CommandResult (*result)(const hublink::Quer
     if (!inv.arg2.empty() || !inv.arg3.empty()) return say(cmd::kInvalidCommand, kFailure);
     const auto path = cmd::lookupPort(inv.COM_Name, cmd::Resolver::Command);
     if (!path) return say(cmd::kInvalidSerialPort, kFailure);
-    return print(result(hublink::queryHub(*path)));
+    return print(result(cmd::queryHub(*path)));
 }
 
 }  // namespace
@@ -78,7 +79,7 @@ int doGetPortState(const Invocation& inv) {
     if (!path) return say(cmd::kInvalidSerialPort, kFailure);
     const auto form = stateFormOption(inv.arg2, inv.arg3);
     if (!form) return say(cmd::kInvalidCommand, kSuccess);
-    return print(portStatesResult(*form, hublink::queryHub(*path)));
+    return print(portStatesResult(*form, cmd::queryHub(*path)));
 }
 
 int doRdDescr(const Invocation& inv) { return readField(inv, descriptionResult); }

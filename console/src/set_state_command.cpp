@@ -7,11 +7,11 @@
 #include "command_steps.h"
 #include "console/command_results.h"
 #include "console/commands.h"
-#include "hublink/command_claim.h"
 #include "hublink/hub_query.h"
 #include "portstate/int_text.h"
 #include "portstate/port_state.h"
 #include "portstate/state_operand.h"
+#include "unopened_ports.h"
 
 namespace console {
 
@@ -56,9 +56,9 @@ int doSetPortState(const Invocation& inv, const std::string& code) {
 
     // Read, compute, write: no other process may change the hub in between.
     // A hub that cannot be had is a query that failed, as its text says.
-    const hublink::CommandClaim claim(*path);
-    if (!claim.held()) return say("Query Error!", kFailure);
-    const hublink::QueryResult hub = hublink::queryHub(*path);
+    const auto claim = cmd::holdHub(*path);
+    if (!claim) return say("Query Error!", kFailure);
+    const hublink::QueryResult hub = cmd::queryHub(*path);
     if (hub.status != "OK") return say(hub.status, kFailure);
     const portstate::StateUpdate update = stateToSend(upperAscii(roles.payload), hub.record);
     if (update.status != portstate::kStatusOK) return say(update.status, kFailure);

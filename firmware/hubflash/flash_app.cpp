@@ -10,12 +10,14 @@
 #include <optional>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "firmware/firmware_file.h"
 #include "firmware/update_flow.h"
 #include "hublink/discovery.h"
 #include "hublink/exchange.h"
 #include "hublink/hub_query.h"
+#include "hublink/open_failure.h"
 #include "hublink/protocol.h"
 #include "progress_printer.h"
 
@@ -30,6 +32,11 @@ constexpr auto kRestartWait = std::chrono::seconds(5);
 constexpr auto kRestartPoll = std::chrono::milliseconds(100);
 
 void note(const std::string& text) { std::fprintf(stderr, "hubflash: %s\n", text.c_str()); }
+
+// A port that could not be opened is named with the reason, once.
+void tellUnopened(const std::vector<hublink::OpenFailure>& failures) {
+    for (const hublink::OpenFailure& failure : failures) note(hublink::openFailureText(failure));
+}
 
 // The exit status tells the outcome even when standard output is gone (a
 // pipe closed early); standard error says that the line was lost.
@@ -71,7 +78,9 @@ bool namesUid(const std::string& port) {
 // A path is taken as given; hubctl's resolver would upper-case one outside /dev.
 hublink::PortLookup resolvePort(const std::string& port) {
     if (port.find('/') != std::string::npos) return {true, port};
-    return hublink::Get_COM_Port(port);
+    hublink::PortLookup lookup = hublink::Get_COM_Port(port);
+    tellUnopened(lookup.unopened);
+    return lookup;
 }
 
 // The image inside FILE, with its product ID; a verdict when there is none.
@@ -102,6 +111,7 @@ LoadedImage loadImage(const FlashOptions& o) {
 std::optional<Verdict> checkHub(const std::string& path, const std::string& productId) {
     const hublink::QueryResult query = hublink::queryHub(path);
     if (query.status != "OK") {
+        if (query.openFailure) tellUnopened({*query.openFailure});
         note("no hub answers on " + path + " (" + query.status +
              "); a hub that a failed update left in its loader answers only --recover");
         return Verdict::StateError;

@@ -78,7 +78,9 @@ UpdateOutcome runUpdate(const std::string& comport, const std::string& password,
     // From "EUFW" to the run packet no other process may reach the hub; the
     // loader would take its bytes for a packet.
     const hublink::CommandClaim claim(comport);
-    if (!claim.held()) return outcome(kStateErr, comport + ": the port cannot be had");
+    if (!claim.held())
+        return outcome(kStateErr, claim.failure() ? hublink::openFailureText(*claim.failure())
+                                                  : comport + ": the port cannot be had");
     if (!options.hubInLoader) {
         if (auto refused = handOver(comport, password, options)) return *refused;
     }
