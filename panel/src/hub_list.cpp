@@ -1,6 +1,8 @@
 #include "panel/hub_list.h"
 
+#include <QCoreApplication>
 #include <algorithm>
+#include <cstdio>
 #include <hublink/discovery.h>
 #include <hublink/port_fanout.h>
 
@@ -37,7 +39,17 @@ std::vector<std::string> PanelHubSource::portsMatching(const std::string& text) 
     return withTypedTerminal(hublink::getSerialPortListWithComport(text), text, isTerminalDevice);
 }
 
-HubList PanelHubSource::query(const std::string& path) { return hublink::QueryHubs2(path); }
+HubList PanelHubSource::query(const std::string& path) {
+    hublink::PortAnswer answer = hublink::askHubs2(path);
+    tellUnopened(answer.openFailure);
+    return std::move(answer.records);
+}
+
+void tellUnopened(const std::optional<hublink::OpenFailure>& failure) {
+    if (!failure) return;
+    const std::string program = QCoreApplication::applicationName().toStdString();
+    std::fprintf(stderr, "%s: %s\n", program.c_str(), hublink::openFailureText(*failure).c_str());
+}
 
 std::vector<std::string> withTypedTerminal(std::vector<std::string> listed, const std::string& typed,
                                            const std::function<bool(const std::string&)>& isTerminal) {

@@ -19,10 +19,20 @@ LinkReply BridgeLink::exchange(const std::string& port, const std::string& comma
     LinkReply out;
     out.result = bridge.Send_Command_Wrapper(port, command, buffer.data(), limits.bound,
                                              limits.bufferSize, limits.seconds, limits.milliseconds);
+    out.openFailure = bridge.openFailure();
     const char* text = reinterpret_cast<const char*>(buffer.data());
     out.reply.assign(text, strnlen(text, buffer.size()));
     return out;
 }
+
+namespace {
+
+// The transport's result, with the reason when the port could not be opened.
+std::string transportDetail(const std::string& result, const std::optional<hublink::OpenFailure>& failure) {
+    return failure ? result + " " + hublink::openFaultText(failure->fault) : result;
+}
+
+}  // namespace
 
 OpResult HubCommands::run(Operation op, const std::string& command, const std::string& comport) {
     const LinkReply reply = link_.exchange(comport, command, hublink::windowLimits(op));
@@ -33,8 +43,9 @@ OpResult HubCommands::run(Operation op, const std::string& command, const std::s
         case hublink::ReplyClass::PasswordRejected: result.text = "Password Err"; break;
         case hublink::ReplyClass::Refused: result.text = outcome.text; break;
     }
+    result.openFailure = reply.openFailure;
     if (reply.result != "OK") {
-        result.detail = reply.result;
+        result.detail = transportDetail(reply.result, reply.openFailure);
     } else if (outcome.replyClass == hublink::ReplyClass::Refused) {
         std::string shown = reply.reply;
         while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
@@ -64,7 +75,8 @@ std::optional<std::vector<std::int64_t>> HubCommands::Read_State64(int ports, co
     const LinkReply reply = link_.exchange(comport, hublink::getPortStatesCommand(), hublink::kSearchQueryLimits);
     const auto states = portstate::parsePortState(ports, reply.reply.substr(0, 8));
     if (reply.result != "OK" || !states) {
-        why = reply.result != "OK" ? reply.result : "unreadable port states \"" + reply.reply + "\"";
+        why = reply.result != "OK" ? transportDetail(reply.result, reply.openFailure)
+                                   : "unreadable port states \"" + reply.reply + "\"";
         return std::nullopt;
     }
     std::vector<std::int64_t> list;
@@ -77,6 +89,11 @@ OpResult HubCommands::Click_Switch(int switchNumber, int ports, const std::strin
     // All on and all off do not depend on the states there are.
     if (switchNumber <= 0) return Set_Port_State(switchNumber, std::vector<std::int64_t>(32, 0), password, comport);
     const hublink::CommandClaim claim(comport);
+    // The exchange would fail the same way: tell it now, once.
+    if (const auto& failure = claim.failure()) {
+        return {"State Err", "port states could not be read: " + transportDetail("Open Port Error!", failure),
+                failure};
+    }
     std::string why;
     const auto now = Read_State64(ports, comport, why);
     if (!now) return {"State Err", "port states could not be read: " + why};

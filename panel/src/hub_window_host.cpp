@@ -44,6 +44,7 @@ void HubWindow::reportFailure(const OpResult& result) {
     const std::string line = failureLine(state_.selectComport, result);
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
+    tellUnopened(result.openFailure);
     pendingDetail_ = QString::fromStdString(line);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,15 @@ public:
     // Candidates of a search by the text the user typed.
     virtual std::vector<std::string> portsMatching(const std::string& text) = 0;
     // The records found on one port (none or one). Called for several ports
-    // at once, from other threads than the caller's.
+    // at once, from other threads than the caller's. A port that cannot be
+    // opened for a reason worth telling is told (tellUnopened).
     virtual HubList query(const std::string& path) = 0;
 };
+
+// Names on standard error a port that could not be opened, with the reason:
+// "<program>: <port>: <reason>", the program being the application's name.
+// Nothing for none. Safe from any thread.
+void tellUnopened(const std::optional<hublink::OpenFailure>& failure);
 
 // hubpanel: USB serial adapters from the registry, QueryHubs2.
 class PanelHubSource : public HubSource {
@@ -39,7 +46,9 @@ public:
 std::vector<std::string> withTypedTerminal(std::vector<std::string> listed, const std::string& typed,
                                            const std::function<bool(const std::string&)>& isTerminal);
 
-// Whether `path` names a terminal device that can be opened now.
+// Whether `path` names a terminal device that can be opened now, or a
+// device that cannot be opened for a reason worth telling (so a search asks
+// it and tells why).
 bool isTerminalDevice(const std::string& path);
 
 // Queries the ports together and collects the records in port order.

@@ -7,15 +7,18 @@
 #include <string>
 #include <vector>
 
+#include <hublink/open_failure.h>
 #include <hublink/protocol.h>
 
 namespace panel {
 
-// What one exchange left behind: the transport's result text and the reply
-// buffer read as text (LF included, empty when nothing arrived).
+// What one exchange left behind: the transport's result text, the reply
+// buffer read as text (LF included, empty when nothing arrived), and why the
+// port could not be opened when that is worth telling.
 struct LinkReply {
     std::string result;
     std::string reply;
+    std::optional<hublink::OpenFailure> openFailure{};
 };
 
 // One command exchange on a control port. The windows differ only in how they
@@ -37,10 +40,13 @@ public:
 // Result of an operation. `text` is what the window acts on: "OK",
 // "Password Err", "State Err" or "I/O Err1" (change password: "OK",
 // "Password Err" or "I/O Error"). `detail` says why a failure happened, for
-// the status line: the transport's result, or the unexpected reply.
+// the status line: the transport's result (with the reason a port could not
+// be opened, e.g. "Open Port Error! Device or resource busy"), or the
+// unexpected reply. `openFailure` is that port and reason, to be told once.
 struct OpResult {
     std::string text;
     std::string detail;
+    std::optional<hublink::OpenFailure> openFailure{};
 };
 
 class HubCommands {
