@@ -107,10 +107,13 @@ void operationsTellWhyThePortWouldNotOpen() {
         rig.alerts.take();
         Captured out(STDOUT_FILENO), err(STDERR_FILENO);
         c.act();
+        // Taken before comparing: the test's own report goes to standard output.
+        const QStringList printed = out.lines(QString::fromStdString(port));
+        const QStringList toldLines = err.lines(programPrefix());
         QCOMPARE(rig.alerts.take(), (std::vector<Alert>{{"System Message", "State Error"}}));
         QCOMPARE(rig.alerts.details.back(), QString::fromStdString(c.detail));
-        QCOMPARE(out.lines(QString::fromStdString(port)), QStringList{QString::fromStdString(c.detail)});
-        QCOMPARE(err.lines(programPrefix()), QStringList{told(port, kBusy)});
+        QCOMPARE(printed, QStringList{QString::fromStdString(c.detail)});
+        QCOMPARE(toldLines, QStringList{told(port, kBusy)});
     }
     QVERIFY(hub.received().empty());
 }
