@@ -16,11 +16,9 @@
 #include <thread>
 
 #include "hublink/command_claim.h"
-#include "hublink/cppmain.h"
 #include "hublink/discovery.h"
 #include "hublink/exchange.h"
 #include "hublink/hub_query.h"
-#include "hublink/serial_port.h"
 #include "open_denial.h"
 
 namespace hublink {
@@ -61,7 +59,8 @@ sim::HubConfig recorded() {
     return config;
 }
 
-// Every way the library opens a port, each reporting why it could not.
+// Every way the library opens a port, each reporting why it could not (the
+// window queries through the bridge, the console's through SerialPort).
 struct Opener {
     const char* name;
     std::function<Failure(const std::string& path)> open;
@@ -75,29 +74,6 @@ std::vector<Opener> openers() {
         {"askHubs2", [](const std::string& p) { return askHubs2(p).openFailure; }},
         {"askHubsDesk", [](const std::string& p) { return askHubsDesk(p).openFailure; }},
         {"CommandClaim", [](const std::string& p) { return CommandClaim(p).failure(); }},
-        {"CPPMain_Wrapper",
-         [](const std::string& p) {
-             std::uint8_t buf[64] = {};
-             CPPMain_Wrapper bridge;
-             bridge.Send_Command_Wrapper(p, "?Q\r", buf, 20, 64, 0, 100);
-             return bridge.openFailure();
-         }},
-        {"CPPMain_Wrapper desk",
-         [](const std::string& p) {
-             std::uint8_t buf[64] = {};
-             CPPMain_Wrapper bridge;
-             bridge.Send_Command_Wrapper(p, "?Q\r", buf, 0, 100);
-             return bridge.openFailure();
-         }},
-        {"SerialPort",
-         [](const std::string& p) {
-             SerialPort port(p);
-             try {
-                 port.openPort();
-             } catch (PortError) {
-             }
-             return port.openFailure();
-         }},
     };
 }
 

@@ -1,5 +1,6 @@
-// The windowed programs' transport: stateless primitives on a descriptor and
-// the one-shot exchange `SendCommand`, plus the bridge the window code calls.
+// The windowed programs' transport: primitives on a descriptor and the
+// one-shot exchange `SendCommand`, plus the bridge the window code calls.
+// Each keeps only why its last open failed.
 #pragma once
 
 #include <cstddef>
