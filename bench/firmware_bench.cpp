@@ -48,6 +48,7 @@ sim::HubConfig pacedHub() {
     sim::HubConfig config;
     config.wireTiming = true;
     config.eraseTime = kErase;
+    config.record = true;  // the packet count sets the wire time
     return config;
 }
 

@@ -1,5 +1,6 @@
 #include "hub_model.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <stdexcept>
@@ -35,6 +36,9 @@ void validate(const HubConfig& c) {
     require(c.resetSilence.count() >= 0 && c.eraseTime.count() >= 0 &&
                 c.loaderListen.count() >= 0 && c.bootTime.count() >= 0,
             "resetSilence, eraseTime, loaderListen and bootTime must not be negative");
+    for (const Fault& fault : c.faults)
+        require(fault.command.empty() || HubModel::isCommand(fault.command),
+                "a fault names a command the hub does not know");
 }
 
 }  // namespace
@@ -61,29 +65,56 @@ std::string HubModel::identify() const {
     return "TAVRIN" + config_.productId + ports + config_.firmware;
 }
 
-Outcome HubModel::handle(std::string_view line) {
-    bool extended = firmwareNumber(config_.firmware) >= 4;
-    if (line == "?Q") return {identify() + "\n"};
-    if (line == "E?Q2") {
-        if (!extended) return kRefused;
-        return {identify() + config_.uid + description_ + (config_.extendedCrLf ? "\r\n" : "\n")};
-    }
-    if (line == "GP") return {formatStates8(states_ | absentPortMask(config_.ports)) + "\n"};
-
-    static const struct {
-        std::string_view code;
-        Handler handler;
-    } commands[] = {
-        {"SP", &HubModel::setStates},          {"FP", &HubModel::setAndSave},
-        {"WP", &HubModel::saveStates},         {"CP", &HubModel::changePassword},
-        {"ESDD", &HubModel::writeDescription}, {"RD", &HubModel::restoreDefaults},
-        {"RH", &HubModel::resetHub},           {"EUFW", &HubModel::enterFirmwareUpdate},
+std::span<const HubModel::Command> HubModel::commands() {
+    static const Command table[] = {
+        {"?Q", true, &HubModel::identifyReply},      {"E?Q2", true, &HubModel::extendedIdentify},
+        {"GP", true, &HubModel::getStates},          {"SP", false, &HubModel::setStates},
+        {"FP", false, &HubModel::setAndSave},        {"WP", false, &HubModel::saveStates},
+        {"CP", false, &HubModel::changePassword},    {"ESDD", false, &HubModel::writeDescription},
+        {"RD", false, &HubModel::restoreDefaults},   {"RH", false, &HubModel::resetHub},
+        {"EUFW", false, &HubModel::enterFirmwareUpdate},
     };
-    for (const auto& command : commands) {
-        if (line.starts_with(command.code))
-            return (this->*command.handler)(line.substr(command.code.size()));
-    }
-    return kRefused;
+    return table;
+}
+
+const HubModel::Command* HubModel::findCommand(std::string_view line) {
+    for (const Command& command : commands())
+        if (command.bare ? line == command.code : line.starts_with(command.code)) return &command;
+    return nullptr;
+}
+
+std::string_view HubModel::commandOf(std::string_view line) {
+    const Command* command = findCommand(line);
+    return command ? command->code : std::string_view();
+}
+
+const std::vector<std::string_view>& HubModel::commandCodes() {
+    static const std::vector<std::string_view> codes = [] {
+        std::vector<std::string_view> list;
+        for (const Command& command : commands()) list.push_back(command.code);
+        return list;
+    }();
+    return codes;
+}
+
+bool HubModel::isCommand(std::string_view code) {
+    const auto& codes = commandCodes();
+    return std::find(codes.begin(), codes.end(), code) != codes.end();
+}
+
+Outcome HubModel::handle(std::string_view line) {
+    const Command* command = findCommand(line);
+    if (command == nullptr) return kRefused;
+    return (this->*command->handler)(line.substr(command->code.size()));
+}
+
+Outcome HubModel::extendedIdentify(std::string_view) {
+    if (firmwareNumber(config_.firmware) < 4) return kRefused;
+    return {identify() + config_.uid + description_ + (config_.extendedCrLf ? "\r\n" : "\n")};
+}
+
+Outcome HubModel::getStates(std::string_view) {
+    return {formatStates8(states_ | absentPortMask(config_.ports)) + "\n"};
 }
 
 bool HubModel::passwordOk(std::string_view args) const {

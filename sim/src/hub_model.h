@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/virtual_hub.h"
 
@@ -26,6 +28,13 @@ public:
     // `line` is one command line without its CR.
     Outcome handle(std::string_view line);
 
+    // The code of the command `line` invokes ("GP", "SP", ...); empty when
+    // the hub refuses the line as no command of its own.
+    static std::string_view commandOf(std::string_view line);
+    // Every command code, in the order the hub tries them.
+    static const std::vector<std::string_view>& commandCodes();
+    static bool isCommand(std::string_view code);
+
     std::uint32_t states() const { return states_; }
     std::uint32_t powerOnStates() const { return powerOnStates_; }
     const std::string& password() const { return password_; }
@@ -40,8 +49,18 @@ public:
 
 private:
     using Handler = Outcome (HubModel::*)(std::string_view args);
+    struct Command {
+        std::string_view code;
+        bool bare;  // the whole line, no arguments
+        Handler handler;
+    };
+    static std::span<const Command> commands();
+    static const Command* findCommand(std::string_view line);
 
     std::string identify() const;
+    Outcome identifyReply(std::string_view) { return {identify() + "\n"}; }
+    Outcome extendedIdentify(std::string_view);
+    Outcome getStates(std::string_view);
     bool passwordOk(std::string_view args) const;
     Outcome storeStates(std::string_view args, bool save);
     Outcome setStates(std::string_view args) { return storeStates(args, false); }

@@ -53,13 +53,20 @@ PacketAssembler::Fed PacketAssembler::feed(std::string_view bytes, Clock::time_p
 
 bool IspLoader::mute() const {
     return std::any_of(faults_.begin(), faults_.end(),
-                       [](const LoaderFault& f) { return f.kind == Kind::Silent; });
+                       [](const Armed& a) { return a.fault.kind == Kind::Silent; });
+}
+
+void IspLoader::restart() {
+    counter_ = 0;
+    std::erase_if(faults_, [](const Armed& a) { return a.standing; });
+    for (const LoaderFault& fault : standing_) faults_.push_back({fault, true});
 }
 
 std::optional<LoaderFault> IspLoader::takeFault(Kind kind, std::uint32_t number) {
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-        if (it->kind != kind || (waitsForNumber(kind) && it->packet != number)) continue;
-        LoaderFault fault = *it;
+        const LoaderFault& f = it->fault;
+        if (f.kind != kind || (waitsForNumber(kind) && f.packet != number)) continue;
+        LoaderFault fault = it->fault;
         faults_.erase(it);
         return fault;
     }
@@ -67,12 +74,12 @@ std::optional<LoaderFault> IspLoader::takeFault(Kind kind, std::uint32_t number)
 }
 
 bool IspLoader::ignoreConnect() {
-    auto it = std::find_if(faults_.begin(), faults_.end(), [](const LoaderFault& f) {
-        return f.kind == Kind::AnswerAfterConnects;
+    auto it = std::find_if(faults_.begin(), faults_.end(), [](const Armed& a) {
+        return a.fault.kind == Kind::AnswerAfterConnects;
     });
     if (it == faults_.end()) return false;
-    const bool ignore = it->count > 0;
-    if (--it->count <= 0) faults_.erase(it);
+    const bool ignore = it->fault.count > 0;
+    if (--it->fault.count <= 0) faults_.erase(it);
     return ignore;
 }
 

@@ -88,13 +88,17 @@ public:
 
     LoaderStep handle(const IspPacket& packet);
 
-    void pushFault(LoaderFault fault) { faults_.push_back(fault); }
+    void pushFault(LoaderFault fault) { faults_.push_back({fault, false}); }
+    // Faults that every restart() arms again, behind the pushed ones.
+    void setStandingFaults(std::vector<LoaderFault> faults) { standing_ = std::move(faults); }
+    // Disarms every fault, the standing ones until the next restart().
     void clearFaults() { faults_.clear(); }
     // A Silent fault is queued: nothing is answered or acted on.
     bool mute() const;
 
-    // The chip reset: the packet counter starts afresh, the flash stays.
-    void restart() { counter_ = 0; }
+    // The chip reset: the packet counter starts afresh, the flash stays, the
+    // standing faults are armed again (unused ones are not doubled).
+    void restart();
     // Erases the flash and forgets the image, as a failed update leaves it.
     void eraseFlash();
     // Erased and not yet written to the image's last byte: the loader must
@@ -103,6 +107,11 @@ public:
     std::vector<std::uint8_t> image() const;
 
 private:
+    struct Armed {
+        LoaderFault fault;
+        bool standing;
+    };
+
     std::optional<LoaderFault> takeFault(LoaderFault::Kind kind, std::uint32_t number);
     bool ignoreConnect();
     // Writes `data` at the next address; returns the bytes as read back.
@@ -115,7 +124,8 @@ private:
     std::uint32_t length_ = 0;
     std::uint32_t written_ = 0;
     bool incomplete_ = false;
-    std::deque<LoaderFault> faults_;
+    std::deque<Armed> faults_;
+    std::vector<LoaderFault> standing_;
 };
 
 }  // namespace sim

@@ -9,6 +9,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 
 #include "hub_model.h"
@@ -31,17 +32,34 @@ constexpr int kLoaderBaud = 115200;
 using Clock = std::chrono::steady_clock;
 using WriteListener = std::function<void(std::size_t, std::uint16_t)>;
 
+// Whether `fault` strikes a line of `command`; a fitting line it lets pass
+// counts down its `after`.
+bool strikes(Fault& fault, std::string_view command) {
+    if (!fault.command.empty() && fault.command != command) return false;
+    if (fault.after <= 0) return true;
+    --fault.after;
+    return false;
+}
+
+void requireRecord(bool record) {
+    if (!record)
+        throw std::logic_error("VirtualHub: the record is kept only with HubConfig::record");
+}
 
 }  // namespace
 
 struct VirtualHub::Impl {
     explicit Impl(HubConfig config)
         : model(config),
+          persistentFaults(config.faults),
+          record(config.record),
           wireTiming(config.wireTiming),
           resetSilence(config.resetSilence),
           eraseTime(config.eraseTime),
           loaderListen(config.loaderListen),
-          bootTime(config.bootTime) {}
+          bootTime(config.bootTime) {
+        loader.setStandingFaults(config.loaderFaults);
+    }
 
     void serve();
     int pollMillis();
@@ -53,7 +71,7 @@ struct VirtualHub::Impl {
     void expireTimers();
     void restartChip();       // caller holds the mutex
     void startApplication();  // caller holds the mutex
-    std::optional<Fault> takeFault();  // caller holds the mutex
+    std::optional<Fault> takeFault(std::string_view command);  // caller holds the mutex
     void sendPlan(const ReplyPlan& plan, int baud);
     bool writePiece(const std::string& piece, int baud);
     bool pause(int millis);
@@ -68,7 +86,7 @@ struct VirtualHub::Impl {
     HubModel model;
     std::vector<std::string> received;
     std::deque<Fault> faults;
-    std::optional<Fault> persistentFault;
+    std::vector<Fault> persistentFaults;
     bool settingsOk = true;
     bool deviceClosed = false;
     Clock::time_point silentUntil{};
@@ -82,6 +100,7 @@ struct VirtualHub::Impl {
     bool loaderSettingsOk = true;
     WriteListener writeListener;
 
+    const bool record;
     const bool wireTiming;
     const std::chrono::milliseconds resetSilence, eraseTime, loaderListen, bootTime;
     Pty pty = openRawPty();  // descriptors used only by the serving thread
@@ -145,11 +164,11 @@ void VirtualHub::Impl::handleLine(const std::string& line) {
     std::optional<Fault> fault;
     {
         std::lock_guard lock(mutex);
-        received.push_back(line + "\r");
+        if (record) received.push_back(line + "\r");
         settingsOk = settingsOk && lineOk;
         if (Clock::now() < silentUntil) return;  // a restarting hub hears nothing
         outcome = model.handle(line);
-        fault = takeFault();
+        fault = takeFault(HubModel::commandOf(line));
         if (outcome.after == HubModel::After::Loader) {
             loaderActive = true;
             loader.restart();
@@ -185,7 +204,7 @@ void VirtualHub::Impl::handleLoaderBytes(std::string_view bytes) {
         // the chip handles one packet at a time and loses them.
         const auto fed = packets.feed(bytes, now);
         if (!fed.packet) return;
-        loaderPackets.push_back(*fed.packet);
+        if (record) loaderPackets.push_back(*fed.packet);
         loaderSettingsOk = loaderSettingsOk && lineOk;
         step = loader.handle(*fed.packet);
         if (step.written) {
@@ -234,11 +253,16 @@ void VirtualHub::Impl::startApplication() {
     model.powerUp();
 }
 
-std::optional<Fault> VirtualHub::Impl::takeFault() {
-    if (faults.empty()) return persistentFault;
-    Fault fault = std::move(faults.front());
-    faults.pop_front();
-    return fault;
+std::optional<Fault> VirtualHub::Impl::takeFault(std::string_view command) {
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
+        if (!strikes(*it, command)) continue;
+        Fault fault = std::move(*it);
+        faults.erase(it);
+        return fault;
+    }
+    for (Fault& fault : persistentFaults)
+        if (strikes(fault, command)) return fault;
+    return std::nullopt;
 }
 
 void VirtualHub::Impl::sendPlan(const ReplyPlan& plan, int baud) {
@@ -299,6 +323,7 @@ const std::string& VirtualHub::path() const { return impl_->pty.path; }
 std::size_t VirtualHub::bytesExchanged() const { return impl_->bytesIn + impl_->bytesOut; }
 
 std::vector<std::string> VirtualHub::received() const {
+    requireRecord(impl_->record);
     std::lock_guard lock(impl_->mutex);
     return impl_->received;
 }
@@ -315,13 +340,13 @@ void VirtualHub::pushFault(Fault fault) {
 
 void VirtualHub::setPersistentFault(Fault fault) {
     std::lock_guard lock(impl_->mutex);
-    impl_->persistentFault = std::move(fault);
+    impl_->persistentFaults = {std::move(fault)};
 }
 
 void VirtualHub::clearFaults() {
     std::lock_guard lock(impl_->mutex);
     impl_->faults.clear();
-    impl_->persistentFault.reset();
+    impl_->persistentFaults.clear();
 }
 
 void VirtualHub::vanish() {
@@ -382,6 +407,7 @@ std::vector<std::uint8_t> VirtualHub::flashImage() const {
 }
 
 std::vector<std::array<std::uint8_t, 64>> VirtualHub::loaderPackets() const {
+    requireRecord(impl_->record);
     std::lock_guard lock(impl_->mutex);
     return impl_->loaderPackets;
 }

@@ -346,7 +346,9 @@ struct Seen {
 
 Seen runRow(const Row& row) {
     hubtest::Registry registry;
-    sim::VirtualHub hub(row.hub);
+    sim::HubConfig config = row.hub;
+    config.record = true;
+    sim::VirtualHub hub(config);
     for (const sim::Fault& f : row.faults) hub.pushFault(f);
     std::string port = hub.path();
     // Not a vanished hub's path: its pty number may go to another row's hub.

@@ -65,7 +65,9 @@ std::string atHub(std::string text, const std::string& path) {
 void runHubCases(const std::vector<HubCase>& cases) {
     for (const HubCase& c : cases) {
         Registry registry;
-        sim::VirtualHub hub(c.hub);
+        sim::HubConfig config = c.hub;
+        config.record = true;
+        sim::VirtualHub hub(config);
         if (c.listed) registry.add("ttyUSB0", hub.path());
         for (const sim::Fault& fault : c.faults) hub.pushFault(fault);
         Lines args;

@@ -19,7 +19,7 @@ using hubtest::operator+;
 using hubtest::raw;
 
 const sim::HubConfig kPort3On{.states = 0x4};
-const sim::HubConfig kV03{.ports = 8, .firmware = "V03", .states = 0x81};
+const sim::HubConfig kV03{.ports = 8, .firmware = "V03", .states = 0x81, .record = true};
 const sim::HubConfig kBench{.uid = "ABCDEF012345", .description = "Bench 2"};
 const std::vector<sim::Fault> kGarbled = {raw("#?garbled\n")};
 

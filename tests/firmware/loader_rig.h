@@ -29,6 +29,7 @@ inline sim::HubConfig quickHub(std::string productId = "0AB3") {
     config.eraseTime = 20ms;
     config.loaderListen = 1000ms;
     config.bootTime = 20ms;
+    config.record = true;
     return config;
 }
 

@@ -52,7 +52,7 @@ TEST(WindowExchange, RepliesAndTheirResults) {
         {"bound 0 reads nothing", fault(Kind::Silent), 0, "Error Parameters", ""},
         {"device vanishes", fault(Kind::Vanish), 32, "Read Timeout", ""},  // end of data
     };
-    sim::VirtualHub hub;
+    sim::VirtualHub hub({.record = true});
     spoilLine(hub.path());
     for (const auto& c : cases) {
         hub.pushFault(c.fault);
@@ -135,7 +135,7 @@ TEST(ReplyReader, StopsOnAFailedRead) {
 // ---- Both transports ------------------------------------------------------
 
 TEST(BothTransports, ConcurrentExchangesNeverInterleaveNorLeak) {
-    sim::VirtualHub hub;
+    sim::VirtualHub hub({.record = true});
     const long before = openDescriptorCount();
     constexpr int kRounds = 40;
     int bad = 0;
@@ -155,7 +155,7 @@ TEST(BothTransports, ConcurrentExchangesNeverInterleaveNorLeak) {
 
 // Both at once against a port held for good: the claim's wait is the only slow part.
 TEST(BothTransports, GiveUpOnAPortHeldTooLong) {
-    sim::VirtualHub hub;
+    sim::VirtualHub hub({.record = true});
     const int holder = ::open(hub.path().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_EQ(flock(holder, LOCK_EX), 0);
     const long before = openDescriptorCount();

@@ -127,8 +127,9 @@ TEST(Resolvers, UidFromExtendedIdentify) {
 
 // Virtual hubs behind a fake registry: three USB serial ports and one CDC port.
 TEST(UidSearch, FindsTheExactUidAmongTheUsbPorts) {
-    sim::VirtualHub first({.uid = "AAAAAAAAAAAA"}), lower({.uid = "0123456789ab"}),
-        wanted({.uid = "0123456789AB"}), modem({.uid = "DDDDDDDDDDDD"});
+    sim::VirtualHub first({.uid = "AAAAAAAAAAAA"}), lower({.uid = "0123456789ab", .record = true}),
+        wanted({.uid = "0123456789AB", .record = true}),
+        modem({.uid = "DDDDDDDDDDDD", .record = true});
     sim::FakeRegistry reg(freshRoot());
     reg.add("ttyUSB0", first.path());
     const std::string usb1 = reg.add("ttyUSB1", lower.path());

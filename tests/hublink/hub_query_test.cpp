@@ -20,6 +20,7 @@ sim::HubConfig hubConfig(int ports, const std::string& firmware, std::uint32_t s
     config.uid = "0123456789AB";
     config.description = "Bench";
     config.states = states;
+    config.record = true;
     return config;
 }
 

@@ -56,7 +56,7 @@ TEST(ForEachPort, BoundedThreadsAndErrorsComeBack) {
 
 // Two names for one device: asked one after the other, in name order.
 TEST(ForEachPort, OneDeviceNeverTwiceAtOnce) {
-    sim::VirtualHub hub;
+    sim::VirtualHub hub({.record = true});
     sim::FakeRegistry reg(freshRoot());
     const std::string a = reg.add("ttyUSB0", hub.path());
     const std::string b = reg.add("ttyUSB1", hub.path());
@@ -80,7 +80,7 @@ TEST(ForEachPort, OneDeviceNeverTwiceAtOnce) {
 // Hubs among ports that are no hubs, vanish, cannot be opened or answer
 // slowly: the hubs, in candidate order, whatever answered first.
 TEST(ParallelSearch, KeepsCandidateOrderWhateverAnswersFirst) {
-    sim::VirtualHub slow({.uid = "SLOWSLOWSLOW"}), quick({.uid = "QUICKQUICK00"}),
+    sim::VirtualHub slow({.uid = "SLOWSLOWSLOW"}), quick({.uid = "QUICKQUICK00", .record = true}),
         silent, vanishing, window({.uid = "WINDOWWINDOW"});
     slow.pushFault(hubtest::fault(hubtest::Kind::Delay, 400));
     silent.setPersistentFault(hubtest::fault(hubtest::Kind::Silent));

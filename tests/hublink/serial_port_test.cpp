@@ -31,7 +31,7 @@ TEST(ConsoleExchange, RepliesThatArrive) {
         {"only a LF", raw("\n"), "No", ""},
         {"device vanishes", fault(Kind::Vanish), "No", ""},  // last: the hub is gone
     };
-    sim::VirtualHub hub;
+    sim::VirtualHub hub({.record = true});
     spoilLine(hub.path());
     for (const auto& c : cases) {
         hub.pushFault(c.fault);

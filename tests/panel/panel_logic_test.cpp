@@ -183,6 +183,7 @@ private slots:
         for (const Case& c : cases) {
             sim::HubConfig config;
             config.password = c.hubPassword;
+            config.record = true;
             sim::VirtualHub hub(config);
             if (c.fault) hub.pushFault(*c.fault);
             link.asked.clear();
@@ -198,7 +199,7 @@ private slots:
         QCOMPARE(gone.text, std::string("State Err"));
         QCOMPARE(panel::failureLine("/dev/pts/no-such", gone),
                  std::string("/dev/pts/no-such: Open Port Error!"));
-        sim::VirtualHub hub;
+        sim::VirtualHub hub({.record = true});
         QCOMPARE(commands.Set_Port_State(3, {0, 1, 0}, kiwi, hub.path()).text, std::string("State Err"));
         QCOMPARE(commands.Save_Port_States({0, 1, 0}, kiwi, hub.path()).text, std::string("State Err"));
         QVERIFY(hub.received().empty());

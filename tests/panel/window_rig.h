@@ -67,6 +67,7 @@ struct WindowRigFor {
     }
 
     sim::VirtualHub& addHub(sim::HubConfig config = {}) {
+        config.record = true;  // the window tests check what reached the hub
         hubs.push_back(std::make_unique<sim::VirtualHub>(std::move(config)));
         return *hubs.back();
     }

@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 
+#include "hub_model.h"
 #include "pty_client.h"
 #include "sim/virtual_hub.h"
 
@@ -103,7 +104,9 @@ TEST(HubCommands, ScriptsChangeTheHubAsDocumented) {
 }
 
 TEST(HubCommands, ResetAndFirmwareUpdateSilenceTheHub) {
-    VirtualHub hub({.powerOnStates = 0x0A, .resetSilence = std::chrono::milliseconds(150)});
+    VirtualHub hub({.powerOnStates = 0x0A,
+                    .resetSilence = std::chrono::milliseconds(150),
+                    .record = true});
     PtyClient client(hub.path());
     ASSERT_EQ(client.exchange("SP" + pw + "05000000"), "G05000000\n");
     ASSERT_EQ(client.exchange("RH" + pw), "G\n");
@@ -125,8 +128,27 @@ TEST(HubCommands, ConfigsNoHubCouldHaveAreRefused) {
     for (const HubConfig& bad :
          {HubConfig{.ports = 33}, HubConfig{.productId = "M03"}, HubConfig{.firmware = "V4"},
           HubConfig{.uid = "0123456789A"}, HubConfig{.description = std::string(101, 'd')},
-          HubConfig{.description = "a\rb"}, HubConfig{.password = "kiwi   "}})
+          HubConfig{.description = "a\rb"}, HubConfig{.password = "kiwi   "},
+          HubConfig{.faults = {sim::Fault{.command = "GQ"}}},
+          HubConfig{.faults = {sim::Fault{}, sim::Fault{.command = "gp"}}}})
         EXPECT_THROW(VirtualHub{bad}, std::invalid_argument) << "row " << row++;
+}
+
+// Faults aim at lines by this reading: bare commands only whole, the others
+// by their first letters, as the hub dispatches them.
+TEST(HubCommands, EachLineIsReadAsOneCommandOrNone) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"?Q", "?Q"},         {"?Q ", ""},         {"E?Q2", "E?Q2"},   {"E?Q", ""},
+        {"GP", "GP"},         {"GPX", ""},         {"SP" + pw + "0F000000", "SP"},
+        {"SP", "SP"},         {"FPx", "FP"},       {"WP" + pw, "WP"},  {"CP", "CP"},
+        {"ESDD" + pw, "ESDD"}, {"ESD", ""},        {"RD", "RD"},       {"RH" + pw, "RH"},
+        {"EUFW" + pw, "EUFW"}, {"sp", ""},         {"", ""},
+    };
+    for (const auto& [line, command] : rows)
+        EXPECT_EQ(sim::HubModel::commandOf(line), command) << line;
+    EXPECT_EQ(sim::HubModel::commandCodes().size(), 11u);
+    EXPECT_TRUE(sim::HubModel::isCommand("EUFW"));
+    EXPECT_FALSE(sim::HubModel::isCommand("SPkiwi"));
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ Fault fault(Kind kind, int millis = 0, int count = 0, std::string raw = {}) {
 // read waits for the next one to open the port (the tools discard such
 // leftovers after opening; their tests need them there).
 TEST(HubWire, LinesAreCutAtCrAndRecordedWithIt) {
-    VirtualHub hub;
+    VirtualHub hub({.record = true});
     const int fd = ::open(hub.path().c_str(), O_RDWR | O_NOCTTY);
     termios tio{};
     ASSERT_EQ(tcgetattr(fd, &tio), 0);
@@ -52,6 +52,16 @@ TEST(HubWire, LinesAreCutAtCrAndRecordedWithIt) {
               (std::vector<std::string>{"GP\r", "?Q\r", "GP\r", longest + "\r", "?Q\r"}));
     hub.clearReceived();
     EXPECT_TRUE(hub.received().empty());
+}
+
+// A hub that serves for days must not grow: its record is kept on request
+// only, and reading one that was not kept is a mistake in the test.
+TEST(HubWire, RecordOnlyWhenTheConfigAsks) {
+    VirtualHub hub;
+    PtyClient client(hub.path());
+    EXPECT_EQ(client.exchange("?Q"), kIdentify);
+    EXPECT_THROW(hub.received(), std::logic_error);
+    EXPECT_THROW(hub.loaderPackets(), std::logic_error);
 }
 
 // A pty forces CS8 and clears PARENB on every tcsetattr, so parity and
@@ -130,6 +140,32 @@ TEST(HubFaults, QueuedFaultsGoFirstThenThePersistentOne) {
     EXPECT_EQ(client.exchange("?Q"), kIdentify);
 }
 
+// Faults aimed at a command leave other lines alone; the config's hold from
+// power-on behind a pushed one, and `after` lets fitting lines pass first.
+TEST(HubFaults, AimedAtACommandAfterLettingLinesPass) {
+    Fault secondGp = fault(Kind::Garble), quiet = fault(Kind::Silent);
+    secondGp.command = "GP";
+    secondGp.after = 1;
+    quiet.command = "?Q";
+    VirtualHub hub({.faults = {secondGp, quiet}});
+    Fault secondSp = fault(Kind::Raw, 0, 0, "E99\n");
+    secondSp.command = "SP";
+    secondSp.after = 1;
+    hub.pushFault(secondSp);
+    const std::string set = "SPkiwi    03000000";
+    const std::pair<std::string, std::string> steps[] = {
+        {"GP", "F0FFFFFF\n"},  {"GP", "#?garbled\n"}, {"?Q", ""},
+        {"XX", "E00\n"},       // no command: only faults aimed at none fit
+        {"GP", "#?garbled\n"}, {set, "G03000000\n"}, {set, "E99\n"},
+        {set, "G03000000\n"},  // the pushed one is used up
+    };
+    PtyClient client(hub.path());
+    for (const auto& [line, reply] : steps)
+        EXPECT_EQ(client.exchange(line, reply.empty() ? 80 : 1000), reply) << line;
+    hub.clearFaults();
+    EXPECT_EQ(client.exchange("?Q"), kIdentify);
+}
+
 TEST(HubWire, WireTimingPacesRepliesByteByByte) {
     VirtualHub hub({.wireTiming = true});
     PtyClient client(hub.path());
@@ -162,7 +198,7 @@ void expectHungUp(int fd) {
 }
 
 TEST(HubVanish, OnDemandOrAsAFault) {
-    VirtualHub hub, faulty;
+    VirtualHub hub({.record = true}), faulty({.record = true});
     PtyClient client(hub.path()), faultyClient(faulty.path());
     hub.pushFault(fault(Kind::Delay, 5000));
     client.send("?Q\r");

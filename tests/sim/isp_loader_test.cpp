@@ -230,7 +230,26 @@ TEST(LoaderFaults, EachChangesItsOwnReplyOnly) {
     std::size_t differing = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i) differing += flash[i] != bytes[i];
     EXPECT_EQ(differing, 1u);
+}
 
+// Standing faults come back with each restart, never twice over; pushed ones
+// are not touched by it.
+TEST(LoaderFaults, StandingOnesArmAtEachRestart) {
+    auto silent = [](const LoaderStep& step) { return step.reply.pieces.empty(); };
+    IspLoader loader;
+    loader.setStandingFaults({{Kind::AnswerAfterConnects, 0, 1}});
+    loader.pushFault({Kind::DropReply, 3});
+    loader.restart();
+    loader.restart();
+    EXPECT_TRUE(silent(loader.handle(packet(0xAE, 1))));
+    EXPECT_FALSE(silent(loader.handle(packet(0xAE, 1))));
+    loader.restart();
+    EXPECT_TRUE(silent(loader.handle(packet(0xAE, 1))));
+    EXPECT_TRUE(silent(loader.handle(simtest::sync(3))));
+    loader.clearFaults();
+    EXPECT_FALSE(silent(loader.handle(packet(0xAE, 1))));
+    loader.restart();
+    EXPECT_TRUE(silent(loader.handle(packet(0xAE, 1))));
 }
 
 }  // namespace

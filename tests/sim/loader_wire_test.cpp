@@ -25,7 +25,8 @@ const HubConfig kQuick{.states = 0x0A,
                        .powerOnStates = 0x05,
                        .eraseTime = 40ms,
                        .loaderListen = 80ms,
-                       .bootTime = 100ms};
+                       .bootTime = 100ms,
+                       .record = true};
 
 // A host on the hub's port: commands at 9600, packets at 115200.
 class Host {
@@ -193,6 +194,28 @@ TEST(LoaderWire, PacedRepliesTakeTheirWireTimeAt115200) {
         mostPieces = std::max(mostPieces, pieces.size());
     }
     EXPECT_GE(mostPieces, 2u);
+}
+
+// A config's loader fault strikes again each time the loader starts.
+TEST(LoaderWire, ConfigFaultsArmAgainAtEachStart) {
+    HubConfig config = kQuick;
+    config.loaderFaults = {{Kind::DropReply, 1}};
+    VirtualHub hub(config);
+    Host host(hub);
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start);
+        host.enterLoader();
+        EXPECT_EQ(host.exchange(packet(0xAE, 1), 60), "");
+        EXPECT_EQ(host.exchange(packet(0xAE, 1)).size(), 64u);  // used once per start
+        for (const Packet& p : simtest::writePackets(simtest::image(10), 3))
+            EXPECT_EQ(host.exchange(p).size(), 64u);
+        host.send(packet(0xAB, 1));
+        ASSERT_TRUE(simtest::eventually([&] { return !hub.inLoader(); }, 500));
+    }
+    hub.enterLoader();
+    hub.clearLoaderFaults();  // until the next start
+    host.client().setSpeed(B115200);
+    EXPECT_EQ(host.exchange(packet(0xAE, 1)).size(), 64u);
 }
 
 TEST(LoaderWire, FaultsOfTimeAndSilence) {

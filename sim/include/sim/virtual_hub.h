@@ -16,31 +16,12 @@ namespace sim {
 // Every hub leaves the factory with this password, and "RD" brings it back.
 inline constexpr std::string_view kFactoryPassword = "kiwi    ";
 
-// What the hub is and what it holds at power-on. Factory defaults (restored by
-// "RD") are the values given here, except the password, which becomes
-// kFactoryPassword. Field widths are checked: a config that no
-// hub could have makes the VirtualHub constructor throw std::invalid_argument.
-struct HubConfig {
-    int ports = 4;                       // downstream ports, 1..32; sent as two decimal digits
-    std::string productId = "0AB3";      // 4 characters; firmware files name it in hex
-    std::string firmware = "V04";        // a letter and two digits; below 4 has no "E?Q2"/"ESDD"
-    std::string uid = "0123456789AB";    // 12 characters
-    std::string description = "Virtual Hub";  // one line, at most 100 bytes
-    std::string password = "kiwi    ";   // exactly 8 characters on the wire
-    std::uint32_t states = 0;            // live port states, bit p-1 = port p; absent ports read as 1
-    std::uint32_t powerOnStates = 0;     // states applied after a reset
-    std::chrono::milliseconds resetSilence{2000};  // no replies for this long after "RH"
-    std::chrono::milliseconds eraseTime{400};      // loader: whole-flash erase before the first APROM reply
-    std::chrono::milliseconds loaderListen{500};   // loader: wait for a first byte, then start the application
-    std::chrono::milliseconds bootTime{300};       // silence while the application starts after a run packet
-    bool wireTiming = false;             // pace replies byte by byte (9600 baud, loader 115200)
-    bool extendedCrLf = true;            // the extended identify reply ends with CR LF
-};
-
 // A fault applied to one reply, in place of the normal behaviour. The command
 // itself still takes effect (a "SP" that gets no reply has switched the ports);
 // only what goes back on the wire changes. Lines the hub does not answer
-// (during a reset, in firmware update) use up no fault.
+// (during a reset, in firmware update) meet no fault. A fault fits a line when
+// it names no command or the line's command; it strikes a fitting line once
+// it has let `after` of them pass.
 struct Fault {
     enum class Kind {
         Silent,     // read the command, send nothing
@@ -55,7 +36,11 @@ struct Fault {
     Kind kind = Kind::Silent;
     int millis = 0;
     int count = 0;
-    std::string raw;
+    std::string raw{};
+    std::string command{};  // ?Q E?Q2 GP SP FP WP CP ESDD RD RH or EUFW; empty: every line
+    int after = 0;        // fitting lines that pass unharmed before it strikes
+
+    bool operator==(const Fault&) const = default;
 };
 
 // A fault of the firmware loader, for tests of the update's failure paths.
@@ -79,6 +64,33 @@ struct LoaderFault {
     std::uint32_t packet = 0;  // host packet number the fault waits for (the first packet that carries it)
     int count = 0;
     int millis = 0;
+
+    bool operator==(const LoaderFault&) const = default;
+};
+
+// What the hub is and what it holds at power-on. Factory defaults (restored by
+// "RD") are the values given here, except the password, which becomes
+// kFactoryPassword. Field widths are checked: a config that no hub could
+// have, or a fault naming a command the hub does not know, makes the
+// VirtualHub constructor throw std::invalid_argument.
+struct HubConfig {
+    int ports = 4;                       // downstream ports, 1..32; sent as two decimal digits
+    std::string productId = "0AB3";      // 4 characters; firmware files name it in hex
+    std::string firmware = "V04";        // a letter and two digits; below 4 has no "E?Q2"/"ESDD"
+    std::string uid = "0123456789AB";    // 12 characters
+    std::string description = "Virtual Hub";  // one line, at most 100 bytes
+    std::string password = "kiwi    ";   // exactly 8 characters on the wire
+    std::uint32_t states = 0;            // live port states, bit p-1 = port p; absent ports read as 1
+    std::uint32_t powerOnStates = 0;     // states applied after a reset
+    std::chrono::milliseconds resetSilence{2000};  // no replies for this long after "RH"
+    std::chrono::milliseconds eraseTime{400};      // loader: whole-flash erase before the first APROM reply
+    std::chrono::milliseconds loaderListen{500};   // loader: wait for a first byte, then start the application
+    std::chrono::milliseconds bootTime{300};       // silence while the application starts after a run packet
+    bool wireTiming = false;             // pace replies byte by byte (9600 baud, loader 115200)
+    bool extendedCrLf = true;            // the extended identify reply ends with CR LF
+    std::vector<Fault> faults{};         // persistent from power-on, tried in order (see pushFault)
+    std::vector<LoaderFault> loaderFaults{};  // armed afresh each time the loader starts
+    bool record = false;                 // keep received() and loaderPackets(); they grow with use
 };
 
 // One virtual hub on its own pseudo-terminal, served by its own thread.
@@ -98,15 +110,19 @@ public:
 
     // Every command line received so far, each with its terminating CR (LF
     // bytes are ignored, lines over 256 bytes dropped unanswered). Lines that
-    // arrive while the hub is silent are recorded too.
+    // arrive while the hub is silent are recorded too. Throws std::logic_error
+    // unless the config asked for `record`, so a test cannot read an empty
+    // record by mistake.
     std::vector<std::string> received() const;
     void clearReceived();
 
     // Bytes read from and written to the wire so far (for benchmarks).
     std::size_t bytesExchanged() const;
 
-    // Faults are used once each, in order, by the next replies. A persistent
-    // fault applies to every reply until cleared with clearFaults().
+    // Pushed faults are used once each, by the next lines they fit, in push
+    // order. Persistent faults (the config's, or the one set here in their
+    // place) strike every line they fit, the first that fits deciding, after
+    // any pushed fault. clearFaults() drops both kinds.
     void pushFault(Fault fault);
     void setPersistentFault(Fault fault);
     void clearFaults();
@@ -137,6 +153,10 @@ public:
     bool inLoader() const;
     bool inFirmwareUpdate() const { return inLoader(); }  // older name
 
+    // Pushed loader faults wait for their packet as LoaderFault says. The
+    // config's are armed again each time the loader starts (an accepted
+    // "EUFW", a chip restart, enterLoader()), behind the pushed ones.
+    // clearLoaderFaults() disarms both until the loader starts again.
     void pushLoaderFault(LoaderFault fault);
     void clearLoaderFaults();
 
@@ -144,7 +164,8 @@ public:
     // last first-APROM packet; empty before any.
     std::vector<std::uint8_t> flashImage() const;
 
-    // Every whole packet the loader received, in order.
+    // Every whole packet the loader received, in order. Throws
+    // std::logic_error unless the config asked for `record`.
     std::vector<std::array<std::uint8_t, 64>> loaderPackets() const;
     void clearLoaderPackets();
 
