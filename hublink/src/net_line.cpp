@@ -1,0 +1,300 @@
+#include "net_line.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <exception>
+#include <utility>
+
+#include "hublink/port_url.h"
+#include "net_gensio.h"
+#include "net_resolve.h"
+#include "net_sigpipe.h"
+
+namespace hublink {
+namespace {
+
+using Clock = NetLine::Clock;
+using net::LinkStatus;
+
+// A raw server turns a second client away right after accepting it: the
+// longer of this and four connect times is waited for that at open.
+constexpr auto kRawGrace = std::chrono::milliseconds(20);
+constexpr int kBitsPerByte = 10;  // start, 8 data, stop
+
+NetResult success() { return {}; }
+
+NetResult failure(NetFault fault, std::string reason) { return {fault, std::move(reason)}; }
+
+std::string millisText(std::chrono::milliseconds bound) { return std::to_string(bound.count()) + " ms"; }
+
+std::string caFile() {
+    const char* path = std::getenv("HUBLINK_CA");
+    return path != nullptr ? path : "";
+}
+
+// An option value in quotes, so a path with ',' or ')' stays one value.
+std::string quotedValue(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
+std::string tcpPart(const std::vector<net::NumericAddress>& addresses, int port) {
+    std::string spec = "tcp(nodelay)";
+    for (const auto& address : addresses)
+        spec += std::string(address.v6 ? ",ipv6," : ",ipv4,") + address.text + "," + std::to_string(port);
+    return spec;
+}
+
+std::string layersFor(PortScheme scheme) {
+    if (scheme == PortScheme::tcp) return "";
+    if (scheme == PortScheme::rfc2217) return "telnet(rfc2217),";
+    const std::string ca = caFile();
+    return "telnet(rfc2217),ssl" + (ca.empty() ? std::string() : "(CA=" + quotedValue(ca) + ")") + ",";
+}
+
+// Numeric addresses only: the name was looked up within the bound already.
+std::string gensioSpec(const PortUrl& url, const std::vector<net::NumericAddress>& addresses) {
+    return layersFor(url.scheme) + tcpPart(addresses, url.port);
+}
+
+// What a server said before hanging up, printable and on one line.
+std::string serverWords(const std::string& bytes) {
+    std::string words;
+    for (char c : bytes) {
+        if (c >= ' ' && c <= '~') words += c;
+        else if (!words.empty() && words.back() != ' ') words += ' ';
+    }
+    while (!words.empty() && words.back() == ' ') words.pop_back();
+    return words.empty() ? std::string() : " (it said \"" + words + "\")";
+}
+
+std::string hostPort(const PortUrl& url) {
+    const bool v6 = url.host.find(':') != std::string::npos;
+    return (v6 ? "[" + url.host + "]" : url.host) + ":" + std::to_string(url.port);
+}
+
+NetResult notOpen() { return failure(NetFault::io, "the line is not open"); }
+
+// Runs one operation with SIGPIPE held back; no exception leaves it.
+template <typename Operation>
+NetResult shielded(Operation operation) {
+    try {
+        net::SigpipeShield shield;
+        return operation();
+    } catch (const std::exception& e) {
+        return failure(NetFault::io, e.what());
+    }
+}
+
+}  // namespace
+
+struct NetLine::Impl {
+    Impl(PortUrl target, int speed) : url(std::move(target)), where(hostPort(url)), baud(speed) {}
+
+    static NetResult open(std::unique_ptr<Impl>& slot, const std::string& text, int baud);
+    NetResult connect(Clock::time_point deadline);
+    NetResult settle(Clock::time_point deadline);
+    NetResult setBaud(int speed);
+    NetResult purge();
+    NetResult write(std::span<const std::uint8_t> bytes, Clock::time_point deadline);
+    NetResult read(std::vector<std::uint8_t>& into, std::size_t max, Clock::time_point deadline);
+    NetResult drain(std::chrono::milliseconds bound);
+
+    bool tls() const { return url.scheme == PortScheme::rfc2217Tls; }
+    bool serial() const { return url.scheme != PortScheme::tcp; }
+    Clock::duration wireTime(std::size_t bytes) const;
+    NetResult lookUpFailure(const net::Resolution& found) const;
+    NetResult connectFailure(LinkStatus status) const;
+    NetResult lineFailure(LinkStatus status);
+    NetResult ioFailure(LinkStatus status, const char* doing) const;
+    NetResult rejected() const;
+
+    net::GensioLink link;
+    PortUrl url;
+    std::string where;  // "host:port" for messages
+    int baud;
+    Clock::duration roundTrip{};
+    Clock::time_point wireFreeAt{};  // when the far UART has sent all written bytes
+};
+
+NetResult NetLine::Impl::open(std::unique_ptr<Impl>& slot, const std::string& text, int baud) {
+    const auto deadline = Clock::now() + kConnectBound;
+    const PortUrlParse parsed = parsePortUrl(text);
+    if (!parsed.url) return failure(NetFault::badUrl, parsed.error);
+    if (baud <= 0) return failure(NetFault::badUrl, "line speed " + std::to_string(baud) + " is not above 0");
+    auto impl = std::make_unique<Impl>(*parsed.url, baud);
+    NetResult result = impl->connect(deadline);
+    if (result) slot = std::move(impl);
+    return result;
+}
+
+NetResult NetLine::Impl::connect(Clock::time_point deadline) {
+    if (!link.usable()) return failure(NetFault::io, "no event loop for the network could be made");
+    const net::Resolution found = net::resolveHost(url.host, deadline);
+    if (found.outcome != net::Resolution::Outcome::found) return lookUpFailure(found);
+    const auto start = Clock::now();
+    const LinkStatus status = link.connect(gensioSpec(url, found.addresses), tls() ? url.host : "", deadline);
+    if (status != LinkStatus::ok) return connectFailure(status);
+    roundTrip = Clock::now() - start;
+    if (tls() && !link.certificateChecked())
+        return failure(NetFault::tls, "TLS with " + where + ": the certificate's names went unchecked");
+    NetResult settled = settle(deadline);
+    if (settled && link.enterSync() != LinkStatus::ok) return ioFailure(LinkStatus::failed, "open");
+    return settled;
+}
+
+NetResult NetLine::Impl::settle(Clock::time_point deadline) {
+    if (serial()) {
+        const NetResult set = lineFailure(link.setLine(static_cast<unsigned>(baud), deadline));
+        if (set) roundTrip = link.lineRoundTrip();  // the connect's time holds telnet's (and TLS's) handshake
+        return set;
+    }
+    const Clock::duration grace = std::max<Clock::duration>(kRawGrace, 4 * roundTrip);
+    return link.hangsUpBefore(std::min(deadline, Clock::now() + grace)) ? rejected() : success();
+}
+
+NetResult NetLine::Impl::lookUpFailure(const net::Resolution& found) const {
+    using Outcome = net::Resolution::Outcome;
+    if (found.outcome == Outcome::unknownHost)
+        return failure(NetFault::noSuchHost, "no address for " + url.host + ": " + found.reason);
+    if (found.outcome == Outcome::timedOut)
+        return failure(NetFault::timeout, "no address for " + url.host + " within " + millisText(kConnectBound));
+    return failure(NetFault::connect, "cannot look up " + url.host + ": " + found.reason);
+}
+
+NetResult NetLine::Impl::connectFailure(LinkStatus status) const {
+    if (status == LinkStatus::timedOut)
+        return failure(NetFault::timeout, "no connection to " + where + " within " + millisText(kConnectBound));
+    if (status == LinkStatus::refused)
+        return failure(NetFault::refused, where + " refused the connection (nothing listens there)");
+    if (tls()) return failure(NetFault::tls, "TLS with " + where + " failed: " + link.failureText());
+    if (status == LinkStatus::hungUp) return rejected();
+    return failure(NetFault::connect, "cannot connect to " + where + ": " + link.failureText());
+}
+
+NetResult NetLine::Impl::rejected() const {
+    return failure(NetFault::rejected, where + " hung up at once (another client holds the port, or its device "
+                                               "would not open)" + serverWords(link.earlyBytes()));
+}
+
+NetResult NetLine::Impl::lineFailure(LinkStatus status) {
+    switch (status) {
+        case LinkStatus::ok: return success();
+        case LinkStatus::hungUp:
+            link.hangsUpBefore(Clock::now() + kRawGrace);  // its parting words may still be on their way
+            return rejected();
+        case LinkStatus::timedOut:
+            return failure(NetFault::lineControl, where + " did not confirm the line settings within " +
+                                                      millisText(kConnectBound) + " (no RFC 2217 server?)");
+        case LinkStatus::noSerialControl:
+            return failure(NetFault::lineControl, where + " offers no RFC 2217 line control");
+        default: return failure(NetFault::lineControl, where + ": " + link.failureText());
+    }
+}
+
+NetResult NetLine::Impl::ioFailure(LinkStatus status, const char* doing) const {
+    if (status == LinkStatus::ok) return success();
+    if (status == LinkStatus::hungUp) return failure(NetFault::closed, where + " closed the connection");
+    return failure(NetFault::io, where + ": " + doing + " failed: " + link.failureText());
+}
+
+NetResult NetLine::Impl::setBaud(int speed) {
+    if (speed <= 0) return failure(NetFault::lineControl, "line speed " + std::to_string(speed) + " is not above 0");
+    if (!serial()) return failure(NetFault::lineControl, where + " is a raw export: its speed is the server's");
+    const LinkStatus status = link.changeSpeed(static_cast<unsigned>(speed), Clock::now() + kConnectBound);
+    if (status == LinkStatus::ok) baud = speed;
+    return status == LinkStatus::hungUp ? ioFailure(status, "speed change") : lineFailure(status);
+}
+
+// ser2net holds bytes from the device for two character times (at least
+// 1 ms) before it sends them on: input is dropped until it has been quiet
+// for that long, 2 ms more and the connect's round trip. No RFC 2217
+// PURGE-DATA goes out: ser2net answers it without dropping what it holds,
+// and with its answer unacknowledged, Nagle keeps those bytes back until our
+// next write, so that they came back as the next command's reply.
+NetResult NetLine::Impl::purge() {
+    const Clock::duration hold = std::max<Clock::duration>(wireTime(2), std::chrono::milliseconds(1));
+    const Clock::duration quiet = hold + std::chrono::milliseconds(2) + roundTrip;
+    return ioFailure(link.dropUntilQuiet(quiet, Clock::now() + kPurgeBound), "purge");
+}
+
+Clock::duration NetLine::Impl::wireTime(std::size_t bytes) const {
+    const std::chrono::duration<double> seconds(double(bytes) * kBitsPerByte / baud);
+    return std::chrono::duration_cast<Clock::duration>(seconds);
+}
+
+NetResult NetLine::Impl::write(std::span<const std::uint8_t> bytes, Clock::time_point deadline) {
+    std::size_t written = 0;
+    const LinkStatus status = link.writeAll(bytes.data(), bytes.size(), written, deadline);
+    wireFreeAt = std::max(Clock::now(), wireFreeAt) + wireTime(written);
+    if (status != LinkStatus::timedOut) return ioFailure(status, "write");
+    return failure(NetFault::io, where + ": only " + std::to_string(written) + " of " +
+                                     std::to_string(bytes.size()) + " bytes went out in time");
+}
+
+NetResult NetLine::Impl::read(std::vector<std::uint8_t>& into, std::size_t max, Clock::time_point deadline) {
+    const std::size_t before = into.size();
+    into.resize(before + max);
+    std::size_t got = 0;
+    const LinkStatus status = link.readSome(into.data() + before, max, got, deadline);
+    into.resize(before + got);
+    return status == LinkStatus::timedOut ? success() : ioFailure(status, "read");
+}
+
+NetResult NetLine::Impl::drain(std::chrono::milliseconds bound) {
+    const Clock::time_point target = wireFreeAt + roundTrip;
+    link.idle(std::min(target, Clock::now() + bound));
+    if (Clock::now() >= target) return success();
+    return failure(NetFault::timeout, where + ": written bytes may still be on their way after " + millisText(bound));
+}
+
+NetLine::NetLine() = default;
+
+NetLine::~NetLine() { close(); }
+
+NetResult NetLine::open(const std::string& url, int baud) {
+    close();
+    NetResult result = shielded([&] { return Impl::open(impl_, url, baud); });
+    if (!result) impl_.reset();
+    return result;
+}
+
+bool NetLine::isOpen() const { return impl_ != nullptr && impl_->link.isOpen(); }
+
+NetResult NetLine::setBaud(int baud) {
+    if (!isOpen()) return notOpen();
+    return shielded([&] { return impl_->setBaud(baud); });
+}
+
+NetResult NetLine::purge() {
+    if (!isOpen()) return notOpen();
+    return shielded([&] { return impl_->purge(); });
+}
+
+NetResult NetLine::write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds bound) {
+    if (!isOpen()) return notOpen();
+    return shielded([&] { return impl_->write(bytes, Clock::now() + bound); });
+}
+
+NetResult NetLine::read(std::vector<std::uint8_t>& into, std::size_t max, Clock::time_point deadline) {
+    if (!isOpen()) return notOpen();
+    if (max == 0) return success();
+    return shielded([&] { return impl_->read(into, max, deadline); });
+}
+
+NetResult NetLine::drain(std::chrono::milliseconds bound) {
+    if (!isOpen()) return notOpen();
+    return shielded([&] { return impl_->drain(bound); });
+}
+
+void NetLine::close() {
+    if (impl_ == nullptr) return;
+    net::SigpipeShield shield;
+    impl_.reset();
+}
+
+}  // namespace hublink

@@ -1,0 +1,107 @@
+// A byte line to a hub exported on another host (ser2net or any RFC 2217
+// server), as its port URL names it (see hublink/port_url.h). Errors are
+// values; nothing here throws, prints, or raises SIGPIPE. One thread uses a
+// line at a time; lines on different threads are independent.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace hublink {
+
+enum class NetFault {
+    none,
+    badUrl,       // the name is no usable port URL, or the speed is not above 0
+    noSuchHost,   // the host name has no address
+    refused,      // nothing listens on that port
+    timeout,      // no connection (or name lookup) within the connect bound; drain's bound ran out
+    connect,      // any other failure to connect (no route, ...)
+    rejected,     // the server hung up at once: another client holds the port, or its device would not open
+    tls,          // the TLS handshake failed or the certificate was not accepted
+    lineControl,  // the server did not confirm (or refused) the RFC 2217 line settings
+    closed,       // the server hung up on an open line
+    io,           // any other failure of an open line, or a call on a closed one
+};
+
+struct NetResult {
+    NetFault fault = NetFault::none;
+    std::string reason;  // for the user, e.g. "127.0.0.1:7000 refused the connection"
+
+    bool ok() const { return fault == NetFault::none; }
+    explicit operator bool() const { return ok(); }
+};
+
+class NetLine {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // The whole of open: name lookup, connection, TLS, line settings.
+    static constexpr std::chrono::milliseconds kConnectBound{2000};
+    // The most purge spends dropping input on a line that never goes quiet.
+    static constexpr std::chrono::milliseconds kPurgeBound{250};
+    static constexpr std::chrono::milliseconds kWriteBound{2000};
+
+    NetLine();
+    ~NetLine();  // closes
+    NetLine(const NetLine&) = delete;
+    NetLine& operator=(const NetLine&) = delete;
+
+    // Connects to `url` within kConnectBound in total (an open line is closed
+    // first). rfc2217 and rfc2217+tls: sets `baud`, 8 data bits, no parity,
+    // 1 stop bit and waits until the server confirmed each; modem lines are
+    // left alone (a pty export never confirms them). tcp: the server's own
+    // line settings apply and `baud` only times drain(); a server that hangs
+    // up within a short grace period is `rejected`, so its parting words
+    // ("Port already in use") are never taken for a reply. rfc2217+tls:
+    // the certificate must chain to the CA file named by HUBLINK_CA, or to
+    // the system's store when that is unset, and name the host; there is no
+    // fallback to clear text. Input that arrives during open is dropped, and
+    // what a server said before hanging up is quoted in the reason.
+    NetResult open(const std::string& url, int baud);
+    bool isOpen() const;
+
+    // Changes the speed of an open RFC 2217 line (the loader's 115200 after
+    // commands at 9600) and waits until the server confirmed it, at most
+    // kConnectBound; input not yet read is dropped. drain() times the wire
+    // at the new speed. tcp: `lineControl`, as a raw export keeps the
+    // server's speed.
+    NetResult setBaud(int baud);
+
+    // Drops input nobody read (a late reply), including bytes the server
+    // still holds back: input is dropped until it has been quiet for about
+    // three character times plus a network round trip (a few ms at 9600
+    // baud), at most kPurgeBound. Bytes still on the hub's wire can arrive
+    // later, as on a local port. `closed` when the server has hung up.
+    NetResult purge();
+
+    // All bytes (each value as it is: telnet's 0xFF doubling is undone on the
+    // far side) or an error; `bound` limits the wait for the network.
+    NetResult write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds bound = kWriteBound);
+
+    // Waits until input arrives or `deadline` passes, then appends what
+    // arrived (at most `max` bytes) to `into`. A reply comes in pieces: the
+    // caller reads until its terminator or deadline. Nothing appended and ok
+    // when the deadline passed; `closed` when the server hung up.
+    NetResult read(std::vector<std::uint8_t>& into, std::size_t max, Clock::time_point deadline);
+
+    // Waits until the bytes written so far can have left the far end's
+    // serial port: their time on the wire at the line speed, counted from
+    // when the network took them, plus one network round trip. The network
+    // gives no confirmation, so this is the wire's time, not a receipt.
+    // `timeout` when `bound` ran out first.
+    NetResult drain(std::chrono::milliseconds bound);
+
+    // Closes (bounded). Safe to call when closed.
+    void close();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace hublink
