@@ -1,0 +1,401 @@
+// The network line through a real ser2net on loopback, in front of virtual
+// hubs on ptys: what reaches the hub, what comes back, and how each failure
+// is reported within its bound.
+#include "net_line.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <sim/virtual_hub.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <numeric>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hub_test_util.h"
+#include "ser2net_rig.h"
+
+namespace hublink {
+namespace {
+
+using namespace std::chrono_literals;
+using hubtest::Clock;
+using hubtest::secondsSince;
+using testsupport::Ser2netAccepter;
+using testsupport::Ser2netRig;
+
+constexpr std::string_view kIdentifyReply = "TAVRIN0AB304V04\n";
+
+std::vector<std::uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
+
+std::string textOf(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+// Reads until `count` bytes, a byte `stop`, or the deadline.
+NetResult readUntil(NetLine& line, std::vector<std::uint8_t>& into, std::size_t count,
+                    std::optional<std::uint8_t> stop, Clock::duration within = 1s) {
+    const auto deadline = Clock::now() + within;
+    const auto done = [&] { return into.size() >= count || (stop && !into.empty() && into.back() == *stop); };
+    while (!done() && Clock::now() < deadline)
+        if (NetResult r = line.read(into, stop ? 1 : count - into.size(), deadline); !r) return r;
+    return {};
+}
+
+// Purge, command, reply line with its LF ("" when none came).
+std::string exchange(NetLine& line, std::string_view command) {
+    std::vector<std::uint8_t> reply;
+    EXPECT_TRUE(line.purge());
+    EXPECT_TRUE(line.write(bytesOf(command)));
+    const NetResult r = readUntil(line, reply, 256, '\n');
+    EXPECT_TRUE(r) << r.reason;
+    return textOf(reply);
+}
+
+sim::HubConfig recording() {
+    sim::HubConfig config;
+    config.record = true;
+    return config;
+}
+
+// Sets HUBLINK_CA (or unsets it) for one scope.
+class CaVariable {
+public:
+    explicit CaVariable(const std::string& path) {
+        if (const char* old = std::getenv("HUBLINK_CA")) old_ = old;
+        if (path.empty()) ::unsetenv("HUBLINK_CA");
+        else ::setenv("HUBLINK_CA", path.c_str(), 1);
+    }
+    ~CaVariable() {
+        if (old_) ::setenv("HUBLINK_CA", old_->c_str(), 1);
+        else ::unsetenv("HUBLINK_CA");
+    }
+
+private:
+    std::optional<std::string> old_;
+};
+
+// A loopback socket bound to a port: `listening` with a full accept queue,
+// so further connection attempts hang (a blackhole), or not listening, so
+// they are refused.
+class LoopbackTrap {
+public:
+    explicit LoopbackTrap(bool listening) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t length = sizeof address;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        if (listening) fillQueue(address);
+    }
+    ~LoopbackTrap() {
+        for (int fd : fillers_) ::close(fd);
+        ::close(fd_);
+    }
+    int port() const { return port_; }
+
+private:
+    void fillQueue(const sockaddr_in& address) {
+        ::listen(fd_, 0);
+        for (int i = 0; i < 3; ++i) {
+            fillers_.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+            ::connect(fillers_.back(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        }
+    }
+    int fd_;
+    int port_ = 0;
+    std::vector<int> fillers_;
+};
+
+TEST(NetLine, IdentifiesThroughRfc2217AndRawExports) {
+    const struct {
+        Ser2netAccepter accepter;
+        int deviceBaud;  // the pty's line until a client sets one
+    } cases[] = {
+        {Ser2netAccepter::rfc2217, 19200},  // only the client's RFC 2217 settings make it 9600
+        {Ser2netAccepter::raw, 9600},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.accepter));
+        sim::VirtualHub hub(recording());
+        Ser2netRig rig({{hub.path(), c.accepter, c.deviceBaud}});
+        NetLine line;
+        const NetResult opened = line.open(rig.url(0), 9600);
+        ASSERT_TRUE(opened) << opened.reason;
+        EXPECT_EQ(exchange(line, "?Q\r"), kIdentifyReply);
+        EXPECT_EQ(exchange(line, "?Q\r"), kIdentifyReply);
+        // Exactly the command lines: no telnet bytes, no NUL after CR.
+        EXPECT_EQ(hub.received(), (std::vector<std::string>{"?Q\r", "?Q\r"}));
+        EXPECT_TRUE(hub.lineSettingsOk());
+    }
+}
+
+TEST(NetLine, EveryByteValueCrossesUnchanged) {
+    sim::VirtualHub hub(recording());
+    hub.enterLoader();
+    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217, 9600}});
+    NetLine line;
+    ASSERT_TRUE(line.open(rig.url(0), 115200));
+    std::vector<std::array<std::uint8_t, 64>> sent(4);
+    for (std::size_t k = 0; k < sent.size(); ++k) {
+        std::iota(sent[k].begin(), sent[k].end(), std::uint8_t(64 * k));  // 0x00 ... 0xFF over four packets
+        ASSERT_TRUE(line.write(sent[k]));
+        std::vector<std::uint8_t> reply;
+        ASSERT_TRUE(readUntil(line, reply, 64, std::nullopt));
+        ASSERT_EQ(reply.size(), 64u) << "packet " << k;
+        const unsigned sum = std::accumulate(sent[k].begin(), sent[k].end(), 0u) & 0xFFFF;
+        EXPECT_EQ(reply[0] | reply[1] << 8, sum) << "packet " << k;  // the loader's checksum of what it got
+    }
+    EXPECT_EQ(hub.loaderPackets(), sent);
+    EXPECT_TRUE(hub.loaderLineSettingsOk());  // 115200 8N1, set through RFC 2217
+
+    // And back: the hub sends all 256 values in one reply.
+    sim::VirtualHub talker(recording());
+    std::string all(256, '\0');
+    std::iota(all.begin(), all.end(), '\0');
+    talker.pushFault(hubtest::raw(all));
+    Ser2netRig rig2({{talker.path(), Ser2netAccepter::rfc2217}});
+    ASSERT_TRUE(line.open(rig2.url(0), 9600));
+    ASSERT_TRUE(line.write(bytesOf("?Q\r")));
+    std::vector<std::uint8_t> reply;
+    ASSERT_TRUE(readUntil(line, reply, 256, std::nullopt));
+    EXPECT_EQ(textOf(reply), all);
+}
+
+TEST(NetLine, SpeedChangesOnAnOpenLine) {
+    for (const auto accepter : {Ser2netAccepter::rfc2217, Ser2netAccepter::raw}) {
+        SCOPED_TRACE(int(accepter));
+        sim::VirtualHub hub(recording());
+        hub.enterLoader();
+        Ser2netRig rig({{hub.path(), accepter}});
+        NetLine line;
+        ASSERT_TRUE(line.open(rig.url(0), 9600));
+        const NetResult changed = line.setBaud(115200);
+        if (accepter == Ser2netAccepter::raw) {
+            EXPECT_EQ(changed.fault, NetFault::lineControl);  // a raw export keeps the server's speed
+            continue;
+        }
+        ASSERT_TRUE(changed) << changed.reason;
+        const std::array<std::uint8_t, 64> packet{0xAE};  // connect
+        ASSERT_TRUE(line.write(packet));
+        std::vector<std::uint8_t> reply;
+        ASSERT_TRUE(readUntil(line, reply, 64, std::nullopt));
+        EXPECT_EQ(reply.size(), 64u);
+        EXPECT_EQ(hub.loaderPackets().size(), 1u);
+        EXPECT_TRUE(hub.loaderLineSettingsOk());
+    }
+}
+
+TEST(NetLine, FailsToConnectWithinItsBound) {
+    const LoopbackTrap nobody(false), blackhole(true);
+    const auto at = [](std::string scheme, int port) { return scheme + "://127.0.0.1:" + std::to_string(port); };
+    const struct {
+        std::string url;
+        NetFault fault;
+    } cases[] = {
+        {at("rfc2217", nobody.port()), NetFault::refused},
+        {at("tcp", nobody.port()), NetFault::refused},
+        {at("rfc2217", blackhole.port()), NetFault::timeout},
+        {at("rfc2217+tls", blackhole.port()), NetFault::timeout},
+        {"rfc2217://no-such-hub.invalid:7000", NetFault::noSuchHost},
+        {"rfc2217://hub", NetFault::badUrl},
+    };
+    for (const auto& c : cases) {
+        NetLine line;
+        const auto start = Clock::now();
+        const NetResult r = line.open(c.url, 9600);
+        EXPECT_LT(secondsSince(start), 2.5) << c.url;
+        EXPECT_EQ(r.fault, c.fault) << c.url << ": " << r.reason;
+        EXPECT_FALSE(r.reason.empty()) << c.url;
+        EXPECT_FALSE(line.isOpen()) << c.url;
+        EXPECT_FALSE(line.write(bytesOf("?Q\r"))) << c.url;
+    }
+}
+
+TEST(NetLine, SecondClientIsRejectedAndCanRetryLater) {
+    for (const auto accepter : {Ser2netAccepter::rfc2217, Ser2netAccepter::raw}) {
+        SCOPED_TRACE(int(accepter));
+        sim::VirtualHub hub(recording());
+        Ser2netRig rig({{hub.path(), accepter}});
+        NetLine first, second;
+        ASSERT_TRUE(first.open(rig.url(0), 9600));
+        const auto start = Clock::now();
+        const NetResult r = second.open(rig.url(0), 9600);
+        EXPECT_LT(secondsSince(start), 0.5);
+        EXPECT_EQ(r.fault, NetFault::rejected) << r.reason;
+        // Its words are quoted when they came; telnet's open can end before.
+        if (accepter == Ser2netAccepter::raw) {
+            EXPECT_NE(r.reason.find("Port already in use"), std::string::npos) << r.reason;
+        }
+        EXPECT_EQ(exchange(first, "?Q\r"), kIdentifyReply);  // the holder is undisturbed
+        first.close();
+        const NetResult retried = second.open(rig.url(0), 9600);
+        ASSERT_TRUE(retried) << retried.reason;
+        EXPECT_EQ(exchange(second, "?Q\r"), kIdentifyReply);
+        EXPECT_EQ(hub.received(), (std::vector<std::string>{"?Q\r", "?Q\r"}));
+    }
+}
+
+TEST(NetLine, PurgeDropsAReplyTheServerAlreadyHad) {
+    sim::VirtualHub hub;
+    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}});
+    NetLine line;
+    ASSERT_TRUE(line.open(rig.url(0), 9600));
+    hub.pushFault({sim::Fault::Kind::Garble, 0, 0, {}});
+    ASSERT_TRUE(line.write(bytesOf("?Q\r")));
+    // Once the hub has written "#?garbled\n", it is on its way to us.
+    const auto deadline = Clock::now() + 1s;
+    while (hub.bytesExchanged() < 3 + 10 && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(exchange(line, "?Q\r"), kIdentifyReply);
+}
+
+TEST(NetLine, DrainWaitsForTheWireAndNoLonger) {
+    sim::VirtualHub hub;
+    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}});
+    NetLine line;
+    ASSERT_TRUE(line.open(rig.url(0), 9600));
+    const std::string filler(96, ' ');  // 100 ms on the wire at 9600 baud
+    ASSERT_TRUE(line.write(bytesOf(filler)));
+    auto start = Clock::now();
+    const NetResult drained = line.drain(1s);
+    EXPECT_TRUE(drained) << drained.reason;
+    EXPECT_GE(secondsSince(start), 0.09);
+    EXPECT_GE(hub.bytesExchanged(), filler.size());  // they reached the device
+
+    ASSERT_TRUE(line.write(bytesOf(filler)));
+    start = Clock::now();
+    EXPECT_EQ(line.drain(10ms).fault, NetFault::timeout);
+    EXPECT_LT(secondsSince(start), 0.06);
+}
+
+std::atomic<int> sigpipes{0};
+
+TEST(NetLine, ServerGoneIsAnErrorNotASignal) {
+    struct sigaction counting{}, old{};
+    counting.sa_handler = [](int) { ++sigpipes; };
+    ::sigaction(SIGPIPE, &counting, &old);
+    sim::VirtualHub hub;
+    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}});
+    NetLine line;
+    ASSERT_TRUE(line.open(rig.url(0), 9600));
+    rig.stop();
+    std::vector<std::uint8_t> input;
+    EXPECT_EQ(line.read(input, 64, Clock::now() + 1s).fault, NetFault::closed);
+    NetResult written;
+    for (int i = 0; i < 20 && written; ++i) written = line.write(bytesOf("?Q\r"));
+    EXPECT_EQ(written.fault, NetFault::closed) << written.reason;
+    EXPECT_EQ(line.purge().fault, NetFault::closed);
+    ::sigaction(SIGPIPE, &old, nullptr);
+    EXPECT_EQ(sigpipes.load(), 0);
+}
+
+TEST(NetLine, TlsTrustsOnlyTheRightCertificate) {
+    sim::VirtualHub hub(recording()), plainHub(recording());
+    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217Tls}, {plainHub.path(), Ser2netAccepter::rfc2217}});
+    const std::string odd = rig.directory() + "/a,b)\"c";  // must stay one option value
+    std::filesystem::create_directory(odd);
+    std::filesystem::copy_file(rig.caFile(), odd + "/ca.crt");
+    const std::string tlsOnPlainPort = "rfc2217+tls://127.0.0.1:" + std::to_string(rig.port(1));
+    const struct {
+        std::string url;
+        std::string ca;
+        NetFault fault;
+    } cases[] = {
+        {rig.url(0), rig.caFile(), NetFault::none},
+        {"rfc2217+tls://localhost:" + std::to_string(rig.port(0)), rig.caFile(), NetFault::none},
+        {rig.url(0), odd + "/ca.crt", NetFault::none},
+        {rig.url(0), rig.otherCaFile(), NetFault::tls},
+        {rig.url(0), "", NetFault::tls},  // the system's store knows no test CA
+        {rig.url(0), rig.directory() + "/missing.crt", NetFault::tls},
+        {tlsOnPlainPort, rig.caFile(), NetFault::tls},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url + " CA " + c.ca);
+        const CaVariable ca(c.ca);
+        hub.clearReceived();
+        NetLine line;
+        const NetResult r = line.open(c.url, 9600);
+        EXPECT_EQ(r.fault, c.fault) << r.reason;
+        if (r) EXPECT_EQ(exchange(line, "?Q\r"), kIdentifyReply);
+        else EXPECT_FALSE(line.write(bytesOf("?Q\r")));  // nothing in clear text either
+        EXPECT_EQ(hub.received().size(), r ? 1u : 0u);
+    }
+    // The TLS handshake reached it as bytes; a command never did.
+    for (const std::string& received : plainHub.received()) EXPECT_EQ(received.find("?Q"), std::string::npos);
+}
+
+TEST(NetLine, TlsRefusesACertificateForAnotherHost) {
+    sim::VirtualHub hub(recording());
+    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217Tls}}, {"DNS:other.example,IP:127.0.0.2"});
+    const CaVariable ca(rig.caFile());
+    NetLine line;
+    const NetResult r = line.open(rig.url(0), 9600);
+    EXPECT_EQ(r.fault, NetFault::tls);
+    EXPECT_NE(r.reason.find("not made out to 127.0.0.1"), std::string::npos) << r.reason;
+    EXPECT_TRUE(hub.received().empty());
+}
+
+TEST(NetLine, LinesOnSeveralThreadsAreIndependent) {
+    std::vector<std::unique_ptr<sim::VirtualHub>> hubs;
+    std::vector<testsupport::Ser2netExport> exports;
+    for (int i = 0; i < 4; ++i) {
+        hubs.push_back(std::make_unique<sim::VirtualHub>(recording()));
+        exports.push_back({hubs.back()->path(), i % 2 ? Ser2netAccepter::raw : Ser2netAccepter::rfc2217});
+    }
+    Ser2netRig rig(exports);
+    std::array<int, 4> good{};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([&, i] {
+            NetLine line;
+            for (int round = 0; round < 5 && line.open(rig.url(i), 9600); ++round, line.close())
+                good[i] += exchange(line, "?Q\r") == kIdentifyReply;
+        });
+    for (auto& t : threads) t.join();
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(good[i], 5) << "line " << i;
+        EXPECT_EQ(hubs[i]->received().size(), 5u) << "hub " << i;
+    }
+}
+
+// Not a bound on anyone's machine: a figure for the record, with a sanity
+// check that the wire timing is in effect and ser2net adds no large delay.
+TEST(NetLine, ExchangeTimeThroughSer2netAgainstWireTime) {
+    sim::HubConfig config;
+    config.wireTiming = true;
+    sim::VirtualHub hub(config);
+    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}});
+    NetLine line;
+    auto start = Clock::now();
+    ASSERT_TRUE(line.open(rig.url(0), 9600));
+    const double openSeconds = secondsSince(start);
+    std::vector<double> times;
+    for (int i = 0; i < 15; ++i) {
+        start = Clock::now();
+        ASSERT_EQ(exchange(line, "?Q\r"), kIdentifyReply);
+        times.push_back(secondsSince(start));
+    }
+    std::sort(times.begin(), times.end());
+    const double wire = (3 + kIdentifyReply.size()) * 10 / 9600.0;
+    std::cout << "open " << openSeconds * 1000 << " ms; ?Q exchange median " << times[times.size() / 2] * 1000
+              << " ms (min " << times.front() * 1000 << ", max " << times.back() * 1000 << "), wire "
+              << wire * 1000 << " ms\n";
+    RecordProperty("exchange_median_us", int(times[times.size() / 2] * 1e6));
+    EXPECT_GT(times.front(), wire * 0.95);
+    EXPECT_LT(times[times.size() / 2], wire + 0.1);
+}
+
+}  // namespace
+}  // namespace hublink
