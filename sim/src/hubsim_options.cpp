@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "fault_spec.h"
 #include "hub_model.h"
 #include "state_text.h"
 
@@ -109,6 +110,17 @@ std::string setStates(SimOptions& o, const std::string& v) {
     return {};
 }
 
+// Faults apply to every hub, in the order given.
+std::string addFault(SimOptions& o, const std::string& v) {
+    ParsedFault parsed = parseFaultSpec(v);
+    if (!parsed.fault) return parsed.error;
+    if (const Fault* hub = std::get_if<Fault>(&*parsed.fault))
+        o.hub.faults.push_back(*hub);
+    else
+        o.hub.loaderFaults.push_back(std::get<LoaderFault>(*parsed.fault));
+    return {};
+}
+
 const std::vector<OptionRule>& optionRules() {
     static const std::vector<OptionRule> rules = {
         {"--hubs", true, setHubs},
@@ -120,6 +132,7 @@ const std::vector<OptionRule>& optionRules() {
         {"--description", true, setDescription},
         {"--password", true, setPassword},
         {"--states", true, setStates},
+        {"--fault", true, addFault},
         {"--tree", true, [](SimOptions& o, const std::string& v) {
              o.treeDir = v;
              return v.empty() ? std::string("--tree wants a directory") : std::string();
@@ -196,12 +209,42 @@ path on a line of its own, and serves them until SIGINT or SIGTERM.
   --states HEX8       initial and power-on port states as sent to the hub,
                       ports 1-8 first (default 00000000)
   --erase-ms N        time the firmware loader takes to erase its flash before
-                      answering the first write packet, 0 to 60000 (default 400)
+                      answering the first write packet, 0 to 60000
+                      (default 400)
   --wire              pace replies byte by byte: 9600 baud, the loader 115200
   --tree DIR          also build a device registry under DIR (DIR/sys, DIR/dev)
                       with each hub as DIR/dev/ttyUSB<k> on an ftdi_sio
                       adapter, print those paths instead, remove it at exit
+  --fault SPEC        make every hub misbehave as SPEC says (repeatable; see
+                      Faults below)
   -h, --help          this text
+
+Faults: SPEC is KIND[:COMMAND][:N]. A hub fault strikes every line of
+COMMAND (one of ?Q E?Q2 GP SP FP WP CP ESDD RD RH EUFW), or every line when
+COMMAND is left out; the command still takes effect, only its reply changes.
+With several faults, the first given that fits a line decides its reply.
+  silent[:COMMAND]          no reply
+  late[:COMMAND]:MS         the reply MS milliseconds late (0 to 60000)
+  split[:COMMAND][:N]       the reply in pieces of N bytes (default 1),
+                            10 ms apart
+  truncate[:COMMAND]:N      only the reply's first N bytes
+  garble[:COMMAND]          "#?garbled" in place of the reply
+  high-bytes[:COMMAND]      bytes 0x80 and 0xFF before the reply's LF
+  reply[:COMMAND]:TEXT      TEXT and an LF in place of the reply
+  vanish[:COMMAND]          the device closes on reading the line
+  vanish-after[:COMMAND]:N  N lines answered, the device closes on the next
+Loader faults are armed afresh each time the loader starts ("EUFW"). K is a
+packet's number (its bytes 4-7; a host numbers 1, 1, 3, 5, ...), and a fault
+at K strikes the first packet carrying it:
+  loader-silent             the loader answers nothing, and keeps the port
+  loader-ignore-connects:N  the first N connect packets get no reply
+  loader-drop:K             no reply to packet K
+  loader-checksum:K         packet K's reply checksum off by one
+  loader-number:K           packet K's reply carries a wrong packet number
+  loader-split:K            packet K's reply as 62 bytes, 16 ms, the rest
+  loader-slow-erase:MS      the erase before the first write reply takes MS
+  loader-corrupt:K          one byte of packet K's data written wrongly
+  loader-image-checksum     the written image's checksum off by one
 
 After "EUFW" with the right password a hub's firmware loader takes the port;
 each image it writes to the end is reported on standard error as

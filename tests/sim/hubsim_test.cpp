@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <numeric>
 #include <set>
 
+#include "fault_spec.h"
 #include "hubsim_options.h"
 #include "isp_packets.h"
 #include "pty_client.h"
@@ -161,7 +164,9 @@ TEST(HubsimProgram, ReportsAWrittenImage) {
 }
 
 TEST(HubsimProgram, InvalidOptionExitsWithTwoAndSaysWhy) {
-    for (const auto& [option, value] : {std::pair{"--ports", "99"}, {"--pid", "m031"}}) {
+    for (const auto& [option, value] :
+         {std::pair{"--ports", "99"}, {"--pid", "m031"}, {"--fault", "late:SP"},
+          {"--fault", "loader-drop"}}) {
         int out = -1, err = -1;
         const pid_t pid = startHubsim({option, value}, out, &err);
         ASSERT_GT(pid, 0);
@@ -169,6 +174,171 @@ TEST(HubsimProgram, InvalidOptionExitsWithTwoAndSaysWhy) {
         EXPECT_TRUE(readLine(err).starts_with(std::string("hubsim: ") + option)) << option;
         ::close(out);
         ::close(err);
+    }
+}
+
+// A hubsim for one test, its faults given as options; stopped at the end.
+class Hubsim {
+public:
+    explicit Hubsim(const std::vector<std::string>& faults, std::vector<std::string> args = {}) {
+        for (const std::string& fault : faults) args.insert(args.end(), {"--fault", fault});
+        pid_ = startHubsim(args, out_);
+        path_ = readLine(out_);
+    }
+    ~Hubsim() { stop(); }
+    Hubsim(const Hubsim&) = delete;
+    Hubsim& operator=(const Hubsim&) = delete;
+
+    const std::string& path() const { return path_; }
+    int stop() {  // the exit status
+        if (pid_ <= 0) return -3;
+        ::kill(pid_, SIGTERM);
+        const int status = exitStatus(pid_);
+        ::close(out_);
+        pid_ = -1;
+        return status;
+    }
+
+private:
+    int out_ = -1;
+    pid_t pid_ = -1;
+    std::string path_;
+};
+
+std::string joined(const std::vector<std::string>& pieces) {
+    return std::accumulate(pieces.begin(), pieces.end(), std::string());
+}
+
+// Each hub fault kind as a user starts it: what each line gets back, and
+// whether the device is gone after the last.
+TEST(HubsimFaults, EachHubKindFromTheCommandLine) {
+    struct Step {
+        std::string line;
+        std::string reply;    // all that arrives within `millis`; an LF ends the wait
+        int millis = 1000;
+        int atLeastMillis = 0;
+        std::size_t atLeastPieces = 0;
+    };
+    struct Row {
+        const char* what;
+        std::vector<std::string> faults;
+        std::vector<Step> steps;
+        bool vanishes = false;
+    };
+    const std::string id = "TAVRIN0AB304V04\n", states = "F0FFFFFF\n", set = "SPkiwi    03000000";
+    const Row rows[] = {
+        {"silent", {"silent:GP"}, {{"GP", "", 150}, {"?Q", id}, {"GP", "", 150}}},
+        {"late", {"late:GP:200"}, {{"GP", states, 1000, 200}, {"?Q", id, 150}}},
+        {"split", {"split:GP:3"}, {{"GP", states, 1000, 2 * sim::kSplitGapMillis, 3}}},
+        {"truncate", {"truncate:?Q:4"}, {{"?Q", "TAVR", 150}, {"GP", states}}},
+        {"garble", {"garble:?Q"}, {{"?Q", "#?garbled\n"}, {"GP", states}}},
+        {"high-bytes", {"high-bytes"},
+         {{"GP", "F0FFFFFF\x80\xFF\n"}, {"?Q", "TAVRIN0AB304V04\x80\xFF\n"}}},
+        {"reply", {"reply:SP:E01"}, {{set, "E01\n"}, {"GP", "F3FFFFFF\n"}}},  // the SP took effect
+        {"vanish", {"vanish:SP"}, {{"GP", states}, {set, "", 150}}, true},
+        {"vanish-after", {"vanish-after:2"}, {{"?Q", id}, {"GP", states}, {"GP", "", 150}}, true},
+        {"the first that fits decides", {"garble:GP", "silent"},
+         {{"GP", "#?garbled\n"}, {"?Q", "", 150}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Hubsim hubsim(row.faults);
+        ASSERT_FALSE(hubsim.path().empty());
+        simtest::PtyClient client(hubsim.path());
+        for (const Step& step : row.steps) {
+            const auto start = simtest::Clock::now();
+            client.send(step.line + "\r");
+            const std::vector<std::string> pieces = client.readPieces(step.millis);
+            EXPECT_EQ(joined(pieces), step.reply) << step.line;
+            EXPECT_GE(simtest::millisSince(start), step.atLeastMillis) << step.line;
+            EXPECT_GE(pieces.size(), step.atLeastPieces) << step.line;
+        }
+        // A vanish fault closes the device on reading the line: by now.
+        EXPECT_EQ(simtest::hungUp(client.fd(), row.vanishes ? 2000 : 0), row.vanishes);
+        EXPECT_EQ(hubsim.stop(), 0);
+    }
+}
+
+// What each packet of a short update got back: connect, connect, sync 3,
+// the first write packet 5 and its continuation 7.
+struct Answer {
+    std::vector<std::string> pieces;
+    int millis;
+    std::string bytes() const { return joined(pieces); }
+};
+
+std::vector<Answer> updateAgainst(const std::vector<std::string>& faults) {
+    Hubsim hubsim(faults, {"--erase-ms", "0"});
+    simtest::PtyClient client(hubsim.path());
+    if (client.exchange("EUFWkiwi    ") != "G\n") return {};
+    client.setSpeed(B115200);
+    std::vector<simtest::Packet> script = {simtest::packet(0xAE, 1), simtest::packet(0xAE, 1),
+                                           simtest::sync(3)};
+    for (const simtest::Packet& p : simtest::writePackets(simtest::image(100), 5))
+        script.push_back(p);
+    std::vector<Answer> answers;
+    for (const simtest::Packet& p : script) {
+        const auto start = simtest::Clock::now();
+        client.send(simtest::text(p));
+        std::vector<std::string> pieces = client.readCount(64, 300);
+        answers.push_back({std::move(pieces), simtest::millisSince(start)});
+    }
+    return answers;
+}
+
+// Each loader fault kind as a user starts it changes the answers it names and
+// no other.
+TEST(HubsimFaults, EachLoaderKindFromTheCommandLine) {
+    using Check = std::function<void(const Answer& normal, const Answer& faulty)>;
+    const Check silent = [](const Answer&, const Answer& f) { EXPECT_EQ(f.bytes(), ""); };
+    auto wordOff = [](std::size_t at, std::size_t width, int by) -> Check {
+        return [=](const Answer& n, const Answer& f) {
+            EXPECT_EQ(simtest::le(f.bytes(), at, width), simtest::le(n.bytes(), at, width) + by);
+        };
+    };
+    struct Row {
+        std::string fault;
+        std::vector<std::size_t> changed;
+        Check check;
+    };
+    const Row rows[] = {
+        {"loader-silent", {0, 1, 2, 3, 4}, silent},
+        {"loader-ignore-connects:1", {0}, silent},
+        {"loader-drop:3", {2}, silent},
+        {"loader-checksum:5", {3}, wordOff(0, 2, 1)},
+        {"loader-number:7", {4}, wordOff(4, 4, -1)},
+        {"loader-split:5", {3},
+         [](const Answer& n, const Answer& f) {
+             EXPECT_EQ(f.bytes(), n.bytes());
+             ASSERT_GE(f.pieces.size(), 2u);
+             EXPECT_EQ(f.pieces[0].size(), std::size_t(sim::kLoaderSplitBytes));
+             EXPECT_GE(f.millis, sim::kLoaderSplitMillis);
+         }},
+        {"loader-slow-erase:150", {3},
+         [](const Answer& n, const Answer& f) {
+             EXPECT_EQ(f.bytes(), n.bytes());
+             EXPECT_GE(f.millis, 150);
+         }},
+        {"loader-corrupt:7", {4},
+         [](const Answer& n, const Answer& f) {  // the packet's and the image's checksums
+             EXPECT_NE(simtest::le(f.bytes(), 0, 2), simtest::le(n.bytes(), 0, 2));
+             EXPECT_NE(simtest::le(f.bytes(), 8, 2), simtest::le(n.bytes(), 8, 2));
+         }},
+        {"loader-image-checksum", {4}, wordOff(8, 2, 1)},
+    };
+    const std::vector<Answer> normal = updateAgainst({});
+    ASSERT_EQ(normal.size(), 5u);
+    for (const Answer& answer : normal) ASSERT_EQ(answer.bytes().size(), 64u);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.fault);
+        const std::vector<Answer> faulty = updateAgainst({row.fault});
+        ASSERT_EQ(faulty.size(), normal.size());
+        for (std::size_t k = 0; k < normal.size(); ++k) {
+            if (std::find(row.changed.begin(), row.changed.end(), k) != row.changed.end())
+                row.check(normal[k], faulty[k]);
+            else
+                EXPECT_EQ(faulty[k].bytes(), normal[k].bytes()) << "packet " << k;
+        }
     }
 }
 

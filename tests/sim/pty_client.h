@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -101,6 +102,15 @@ private:
 
     int fd_;
 };
+
+// Whether the device behind `fd` has gone: hung up within `millis` and its
+// node unlinked.
+inline bool hungUp(int fd, int millis) {
+    pollfd p{fd, POLLIN, 0};
+    struct stat st {};
+    return ::poll(&p, 1, millis) == 1 && (p.revents & (POLLHUP | POLLERR)) &&
+           ::fstat(fd, &st) == 0 && st.st_nlink == 0;
+}
 
 // Polls `done` until it holds or `millis` run out.
 template <typename Predicate>
