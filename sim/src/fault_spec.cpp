@@ -136,18 +136,21 @@ std::string commandList() {
     return list;
 }
 
+// Why `field`, standing where a COMMAND may, is refused; empty when it may
+// be the kind's N or TEXT instead.
+std::string misplaced(const KindRule& rule, std::string_view field, bool last) {
+    if (rule.loader || rule.takes == Takes::Text || isDigits(field)) return {};
+    const std::string quoted = "'" + std::string(field) + "'";
+    if (last && rule.takes != Takes::Nothing) return quoted + " is neither a hub command nor a number";
+    return quoted + " is no hub command (" + commandList() + ")";
+}
+
 // Takes a COMMAND from the front of `rest` when the first field is one.
 std::string takeCommand(const KindRule& rule, Rest& rest, Fields& fields) {
     if (!rest) return {};
     const std::size_t colon = rest->find(':');
     const std::string_view field = rest->substr(0, colon);
-    if (!HubModel::isCommand(field)) {
-        if (rule.loader || rule.takes == Takes::Text || isDigits(field)) return {};
-        const std::string quoted = "'" + std::string(field) + "'";
-        if (colon == std::string_view::npos && rule.takes != Takes::Nothing)
-            return quoted + " is neither a hub command nor a number";
-        return quoted + " is no hub command (" + commandList() + ")";
-    }
+    if (!HubModel::isCommand(field)) return misplaced(rule, field, colon == std::string_view::npos);
     if (rule.loader) return "a loader fault names no command";
     fields.command = field;
     rest = colon == std::string_view::npos ? Rest() : Rest(rest->substr(colon + 1));
