@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "fd_wait.h"
+#include "line.h"
 #include "hublink/fd_guard.h"
 #include "hublink/loader_port.h"
 #include "port_claim.h"
@@ -61,19 +62,6 @@ const char* checkLine(int speed, int dataBits, char parity, int stopBits, tty::R
     line.twoStopBits = stopBits == 2;
     return nullptr;
 }
-
-// Puts a line's settings back as they were when it goes out of scope.
-class LineKeeper {
-public:
-    explicit LineKeeper(int fd) : fd_(fd), saved_(tty::saveLine(fd)) {}
-    ~LineKeeper() { tty::restoreLine(fd_, saved_); }
-    LineKeeper(const LineKeeper&) = delete;
-    LineKeeper& operator=(const LineKeeper&) = delete;
-
-private:
-    int fd_;
-    std::vector<std::uint8_t> saved_;
-};
 
 }  // namespace
 
@@ -152,18 +140,29 @@ std::string CPPMain::SendCommand(const std::string& portPath, const std::string&
 std::string CPPMain::exchange(const std::string& portPath, const std::string& command,
                               std::uint8_t* rcvBuf, int bound, int seconds, int milliseconds,
                               int speed, bool reportSetup) {
-    FdGuard port(openPort(portPath));
-    if (port.get() < 0) return "Open Port Error!";
-    const LineKeeper line(port.get());  // put back before the port closes
     const bool known = std::find(std::begin(kWindowSpeeds), std::end(kWindowSpeeds), speed) !=
                        std::end(kWindowSpeeds);
     if (!reportSetup && !known) speed = 9600;  // portdesk's line set-up falls back
-    if (configure(port.get(), speed, 8, 'N', 1, 0, reportSetup) != 0) return "Set Port Option Error!";
+    LineResult status;
+    const std::unique_ptr<Line> line = openLine(portPath, {speed}, status);  // closed on every path
+    openFailure_ = status.openFailure;
+    if (!line && status.fault == LineFault::open) return "Open Port Error!";
+    if (!line) {
+        if (reportSetup) std::fprintf(stderr, "%s\n", status.reason.c_str());
+        return "Set Port Option Error!";
+    }
+    line->purge();
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(command.data());
-    if (UART_Send(port.get(), bytes, command.size()) != static_cast<int>(command.size()))
-        return "Error Sending Command!";
+    if (!line->write({bytes, command.size()}).ok()) return "Error Sending Command!";
+    const auto wait = std::chrono::seconds(seconds) + std::chrono::milliseconds(milliseconds);
+    std::vector<std::uint8_t> got;
     const ByteSource next = [&](std::uint8_t& byte) {
-        return UART_Recv(port.get(), &byte, 1, seconds, milliseconds);
+        got.clear();
+        const LineResult read = line->read(got, 1, Line::Clock::now() + wait);
+        if (!read.ok()) return read.fault == LineFault::gone ? 0 : -1;
+        if (got.empty()) return 0;
+        byte = got.front();
+        return 1;
     };
     return receiveReplyLine(next, rcvBuf, bound);
 }

@@ -14,6 +14,8 @@
 #include <tuple>
 
 #include "device_open.h"
+#include "hublink/port_url.h"
+#include "remote_claim.h"
 #include "hublink/command_claim.h"
 
 namespace hublink {
@@ -88,6 +90,10 @@ int openClaimed(const std::string& path, int flags, std::optional<OpenFailure>& 
 }
 
 CommandClaim::CommandClaim(const std::string& path, std::chrono::milliseconds wait) {
+    if (isPortUrl(path)) {
+        claimRemote(path, wait);
+        return;
+    }
     const int fd = openDevice(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, failure_);
     if (fd < 0) return;
     DeviceId id;
@@ -102,6 +108,7 @@ CommandClaim::CommandClaim(const std::string& path, std::chrono::milliseconds wa
 }
 
 CommandClaim::~CommandClaim() {
+    releaseRemote();
     if (fd_ < 0) return;
     DeviceId id;
     if (deviceOf(fd_, id)) {

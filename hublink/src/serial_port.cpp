@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "fd_wait.h"
+#include "line.h"
 #include "hublink/exchange.h"
 #include "port_claim.h"
 #include "tty_posix.h"
@@ -123,39 +124,36 @@ void SerialPort::closePort() {
 
 namespace {
 
-// The reply line, or nullopt when the command could not be written whole;
-// `sent` becomes true once it was.
-std::optional<std::string> exchangeOnce(SerialPort& port, const std::string& cmd, bool& sent) {
-    port.openPort(true, true);
-    // A command carries the password: never write it into something that is
-    // not a serial line, such as a file that happens to be named COM3.
-    if (!port.isTerminal()) return std::nullopt;
-    port.setSettings(BaudRate::baud9600, BaudRate::baud9600, 1, 1, ParityType::none, false,
-                     DataBitsSize::bits8, false, false, false);
-    port.discardInput();
-    const std::span<const std::uint8_t> bytes(
-        reinterpret_cast<const std::uint8_t*>(cmd.data()), cmd.size());
-    // A failed or partial write leaves the hub half a command: no reply to wait for.
-    if (port.writeData(bytes) != static_cast<long>(bytes.size())) return std::nullopt;
-    sent = true;
-    return port.readUntilChar('\n', kReplyTimeout);
+// Bytes up to the terminator (not kept) within the deadline; none when a
+// byte of 0x80 or above arrives (no ASCII reply) or the line fails.
+std::optional<std::string> replyLine(Line& line, char terminator, Line::Clock::time_point deadline) {
+    std::vector<std::uint8_t> got;
+    while (Line::Clock::now() < deadline) {
+        const std::size_t before = got.size();
+        if (!line.read(got, 64, deadline).ok()) return std::nullopt;
+        for (std::size_t i = before; i < got.size(); ++i) {
+            if (got[i] >= 0x80) return std::nullopt;
+            if (got[i] == static_cast<std::uint8_t>(terminator)) return std::string(got.begin(), got.begin() + long(i));
+        }
+    }
+    return std::string(got.begin(), got.end());  // a line without its LF is the reply
 }
 
 }  // namespace
 
 Exchange sendCommand(const std::string& com, const std::string& cmd) {
-    SerialPort port(com);  // its destructor closes the port on every path
-    bool sent = false;
-    try {
-        std::optional<std::string> reply = exchangeOnce(port, cmd, sent);
-        port.closePort();
-        if (!reply || reply->empty()) return {"No", "", sent};
-        return {"OK", std::move(*reply), sent};
-    } catch (const PortError&) {
-        return {"No", "", sent, port.openFailure()};
-    } catch (const std::exception&) {
-        return {"No", "", sent};
-    }
+    LineResult status;
+    const std::unique_ptr<Line> line = openLine(com, {}, status);  // closed on every path
+    if (!line) return {"No", "", false, status.openFailure};
+    line->purge();
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(cmd.data()), cmd.size());
+    // A failed or partial write leaves the hub half a command: no reply to wait for.
+    if (!line->write(bytes).ok()) return {"No", "", false};
+    const auto deadline = Line::Clock::now() + std::chrono::duration_cast<Line::Clock::duration>(
+                                                   std::chrono::duration<double>(kReplyTimeout));
+    std::optional<std::string> reply = replyLine(*line, '\n', deadline);
+    if (!reply || reply->empty()) return {"No", "", true};
+    return {"OK", std::move(*reply), true};
 }
 
 }  // namespace hublink

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -19,9 +20,12 @@ inline constexpr std::chrono::milliseconds kCommandClaimTimeout{10000};
 // exchange) and keeps it until destroyed: exchanges of other processes and
 // of other threads wait, this thread's own exchanges on the same device go
 // through. The claim dies with the process, so nothing stale is left behind.
+// A hub on another host (a port URL) is claimed by its connection: held for
+// the command, the thread's exchanges go through it, and other clients are
+// turned away by the server meanwhile.
 class CommandClaim {
 public:
-    // Opens `path` and waits at most `wait` for the claim.
+    // Opens `path` (connects to a URL) and waits at most `wait` for the claim.
     explicit CommandClaim(const std::string& path,
                           std::chrono::milliseconds wait = kCommandClaimTimeout);
     ~CommandClaim();
@@ -29,14 +33,20 @@ public:
     CommandClaim& operator=(const CommandClaim&) = delete;
 
     // False when the port could not be opened or the wait ran out.
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return fd_ >= 0 || remote_ != nullptr || remoteHere_; }
     // Why the claim was not had, when that is worth telling the user (a
     // missing device is not); none while held.
     const std::optional<OpenFailure>& failure() const { return failure_; }
 
 private:
+    struct Remote;
+    bool claimRemote(const std::string& url, std::chrono::milliseconds wait);
+    void releaseRemote();
+
     int fd_ = -1;
     std::optional<OpenFailure> failure_;
+    std::unique_ptr<Remote> remote_;
+    bool remoteHere_ = false;  // this thread held the connection already
 };
 
 }  // namespace hublink

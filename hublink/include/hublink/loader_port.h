@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace hublink {
@@ -12,19 +13,22 @@ namespace hublink {
 // Speed of the loader's packet protocol.
 inline constexpr int kLoaderBaud = 115200;
 
+class Line;
+
 class LoaderPort {
 public:
-    LoaderPort() = default;
+    LoaderPort();
     ~LoaderPort();  // closes
     LoaderPort(const LoaderPort&) = delete;
     LoaderPort& operator=(const LoaderPort&) = delete;
 
     // Opens and claims `path` (the transports' advisory lock, so no other
-    // exchange reaches the loader meanwhile) and configures raw 8N1 at
-    // `speed`. Returns "OK", "Open Port Error!" or "Set Port Option Error!"
+    // exchange reaches the loader meanwhile; a port URL is connected to, or
+    // the connection a CommandClaim of this thread holds is used) and
+    // configures raw 8N1 at `speed`. Returns "OK", "Open Port Error!" or "Set Port Option Error!"
     // (the reason printed to stderr); nothing stays open on failure.
     std::string open(const std::string& path, int speed = kLoaderBaud);
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const;
 
     // Drops input nobody has read (a late reply to an earlier packet), then
     // writes `len` bytes in one write call: a loader drops a packet that
@@ -46,7 +50,7 @@ public:
     void close();
 
 private:
-    int fd_ = -1;
+    std::unique_ptr<Line> line_;
 };
 
 }  // namespace hublink
