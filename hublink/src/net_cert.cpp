@@ -26,7 +26,8 @@ Certificate parsePem(const std::string& pem) {
 
 bool isIpAddress(const std::string& host) {
     unsigned char buffer[16];
-    return ::inet_pton(AF_INET, host.c_str(), buffer) == 1 || ::inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+    return ::inet_pton(AF_INET, host.c_str(), buffer) == 1 ||
+           ::inet_pton(AF_INET6, host.c_str(), buffer) == 1;
 }
 
 }  // namespace
@@ -35,7 +36,8 @@ bool certificateNamesHost(const std::string& pem, const std::string& host) {
     const Certificate cert = parsePem(pem);
     if (!cert || host.empty()) return false;
     if (isIpAddress(host)) return X509_check_ip_asc(cert.get(), host.c_str(), 0) == 1;
-    return X509_check_host(cert.get(), host.data(), host.size(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS, nullptr) == 1;
+    return X509_check_host(cert.get(), host.data(), host.size(),
+                           X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS, nullptr) == 1;
 }
 
 }  // namespace hublink::net

@@ -19,6 +19,7 @@ using Clock = GensioLink::Clock;
 constexpr auto kCloseBound = std::chrono::milliseconds(500);
 constexpr std::size_t kEarlyKept = 256;
 constexpr std::size_t kFirstCertificateGuess = 4096;
+constexpr int kFreeTurns = 20;
 
 // gensio loads its layers as plug-ins on first use; allocations take turns.
 std::mutex& allocationMutex() {
@@ -120,9 +121,12 @@ LinkStatus GensioLink::conclude(int err) {
     return statusOf(err);
 }
 
-std::string GensioLink::failureText() const { return detail_.empty() ? gensio_err_to_str(lastError_) : detail_; }
+std::string GensioLink::failureText() const {
+    return detail_.empty() ? gensio_err_to_str(lastError_) : detail_;
+}
 
-LinkStatus GensioLink::connect(const std::string& spec, const std::string& tlsHost, Clock::time_point deadline) {
+LinkStatus GensioLink::connect(const std::string& spec, const std::string& tlsHost,
+                               Clock::time_point deadline) {
     if (!usable()) return conclude(GE_NOMEM);
     close();
     resetState(tlsHost);
@@ -164,19 +168,19 @@ void GensioLink::onLog(const std::string& line) {
 
 int GensioLink::onEvent(const Event& event) {
     switch (event.kind) {
-        case GENSIO_EVENT_READ:
-            return onRead(event);
+        case GENSIO_EVENT_READ: return onRead(event);
         case GENSIO_EVENT_POSTCERT_VERIFY:
             return checkCertificate(event.err, event.aux != nullptr ? event.aux[0] : nullptr);
-        default:
-            return GE_NOTSUP;
+        default: return GE_NOTSUP;
     }
 }
 
 int GensioLink::onRead(const Event& event) {
     if (event.err != 0) hungUp_ = true;
     const std::size_t room = kEarlyKept - std::min(kEarlyKept, early_.size());
-    if (event.err == 0) early_.append(reinterpret_cast<const char*>(event.buf), std::min<std::size_t>(*event.len, room));
+    if (event.err == 0)
+        early_.append(reinterpret_cast<const char*>(event.buf),
+                      std::min<std::size_t>(*event.len, room));
     wake();
     return 0;  // every byte taken
 }
@@ -185,7 +189,8 @@ std::string GensioLink::peerCertificate() {
     std::string pem(kFirstCertificateGuess, '\0');
     for (int attempt = 0; attempt < 2; ++attempt) {
         gensiods len = pem.size();
-        if (gensio_control(io_, GENSIO_CONTROL_DEPTH_FIRST, GENSIO_CONTROL_GET, GENSIO_CONTROL_CERT, pem.data(), &len) != 0)
+        if (gensio_control(io_, GENSIO_CONTROL_DEPTH_FIRST, GENSIO_CONTROL_GET, GENSIO_CONTROL_CERT,
+                           pem.data(), &len) != 0)
             return {};
         if (len < pem.size()) return pem.substr(0, len);
         pem.assign(len + 1, '\0');
@@ -195,7 +200,8 @@ std::string GensioLink::peerCertificate() {
 
 int GensioLink::checkCertificate(int err, const char* why) {
     if (err != 0) {
-        detail_ = std::string("the certificate is not trusted: ") + (why != nullptr ? why : gensio_err_to_str(err));
+        detail_ = std::string("the certificate is not trusted: ") +
+                  (why != nullptr ? why : gensio_err_to_str(err));
         return GE_NOTSUP;  // gensio fails the connection
     }
     if (!certificateNamesHost(peerCertificate(), tlsHost_)) {
@@ -211,10 +217,12 @@ int GensioLink::checkCertificate(int err, const char* why) {
 // waited for a delayed acknowledgement (Nagle), 40 ms per open.
 int GensioLink::askSetting(std::size_t index, Clock::time_point deadline) {
     using Request = int (*)(sergensio*, unsigned, sergensio_done, void*);
-    constexpr Request kRequests[] = {sergensio_baud, sergensio_datasize, sergensio_parity, sergensio_stopbits};
+    constexpr Request kRequests[] = {sergensio_baud, sergensio_datasize, sergensio_parity,
+                                     sergensio_stopbits};
     Setting& setting = settings_.at(index);
     const auto asked = Clock::now();
-    const int err = kRequests[index](gensio_to_sergensio(io_), setting.wanted, settingCallback, &setting);
+    const int err =
+        kRequests[index](gensio_to_sergensio(io_), setting.wanted, settingCallback, &setting);
     if (err != 0) return err;
     if (!waitUntil([&] { return hungUp_ || setting.answered; }, deadline)) return GE_TIMEDOUT;
     lineRoundTrip_ = std::min(lineRoundTrip_, Clock::now() - asked);
@@ -223,10 +231,12 @@ int GensioLink::askSetting(std::size_t index, Clock::time_point deadline) {
 
 int GensioLink::settingsVerdict() {
     for (const Setting& s : settings_) {
-        if (s.err != 0) detail_ = std::string("the server refused the ") + s.name + ": " + gensio_err_to_str(s.err);
+        if (s.err != 0)
+            detail_ =
+                std::string("the server refused the ") + s.name + ": " + gensio_err_to_str(s.err);
         else if (s.value != s.wanted)
-            detail_ = std::string("the server set ") + s.name + " " + std::to_string(s.value) + " instead of " +
-                      std::to_string(s.wanted);
+            detail_ = std::string("the server set ") + s.name + " " + std::to_string(s.value) +
+                      " instead of " + std::to_string(s.wanted);
         if (s.err != 0 || s.value != s.wanted) return GE_INCONSISTENT;
     }
     return 0;
@@ -234,8 +244,10 @@ int GensioLink::settingsVerdict() {
 
 LinkStatus GensioLink::setLine(unsigned baud, Clock::time_point deadline) {
     if (gensio_to_sergensio(io_) == nullptr) return conclude(GE_NOTSUP);
-    settings_ = {{{this, "speed", baud}, {this, "data bits", 8},
-                  {this, "parity", SERGENSIO_PARITY_NONE}, {this, "stop bits", 1}}};
+    settings_ = {{{this, "speed", baud},
+                  {this, "data bits", 8},
+                  {this, "parity", SERGENSIO_PARITY_NONE},
+                  {this, "stop bits", 1}}};
     for (std::size_t i = 0; i < settings_.size(); ++i)
         if (const int err = askSetting(i, deadline); err != 0) return conclude(err);
     return conclude(settingsVerdict());
@@ -271,7 +283,8 @@ LinkStatus GensioLink::enterSync() {
     return conclude(err);
 }
 
-LinkStatus GensioLink::readSome(std::uint8_t* buf, std::size_t len, std::size_t& got, Clock::time_point deadline) {
+LinkStatus GensioLink::readSome(std::uint8_t* buf, std::size_t len, std::size_t& got,
+                                Clock::time_point deadline) {
     gensiods count = 0;
     gensio_time left = timeLeft(deadline);
     const int err = gensio_read_s(io_, &count, buf, len, &left);
@@ -280,7 +293,7 @@ LinkStatus GensioLink::readSome(std::uint8_t* buf, std::size_t len, std::size_t&
 }
 
 LinkStatus GensioLink::writeAll(const std::uint8_t* data, std::size_t len, std::size_t& written,
-                         Clock::time_point deadline) {
+                                Clock::time_point deadline) {
     gensiods count = 0;
     gensio_time left = timeLeft(deadline);
     const int err = gensio_write_s(io_, &count, data, len, &left);
@@ -304,9 +317,20 @@ void GensioLink::idle(Clock::time_point until) {
 void GensioLink::abandon() {
     if (io_ == nullptr) return;
     closed_ = false;
-    if (gensio_close(io_, closedCallback, this) == 0) waitUntil([this] { return closed_; }, Clock::now() + kCloseBound);
+    if (gensio_close(io_, closedCallback, this) == 0)
+        waitUntil([this] { return closed_; }, Clock::now() + kCloseBound);
     gensio_free(io_);
     io_ = nullptr;
+    finishFrees();
+}
+
+// gensio_free of a stack whose open failed (a TLS one, say) completes on the
+// event loop: without a few more turns of it, the whole stack leaked.
+void GensioLink::finishFrees() {
+    for (int turn = 0; turn < kFreeTurns; ++turn) {
+        gensio_time none{0, 0};
+        if (gensio_os_funcs_service(os_, &none) != 0) return;  // nothing left to run
+    }
 }
 
 void GensioLink::close() {

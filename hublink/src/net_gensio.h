@@ -44,7 +44,8 @@ public:
     // Allocates the gensio of `spec` and opens it. `tlsHost`, when not empty,
     // is the name the server's certificate must carry. On failure nothing
     // stays allocated.
-    LinkStatus connect(const std::string& spec, const std::string& tlsHost, Clock::time_point deadline);
+    LinkStatus connect(const std::string& spec, const std::string& tlsHost,
+                       Clock::time_point deadline);
 
     // Asks an RFC 2217 server for `baud` 8N1 and waits until it confirmed
     // all four settings.
@@ -73,10 +74,12 @@ public:
     // One read of whatever has arrived (at most `len`), waiting until the
     // deadline for the first byte; a passed deadline still takes what is
     // there. timedOut with `got` 0 when nothing came.
-    LinkStatus readSome(std::uint8_t* buf, std::size_t len, std::size_t& got, Clock::time_point deadline);
+    LinkStatus readSome(std::uint8_t* buf, std::size_t len, std::size_t& got,
+                        Clock::time_point deadline);
 
     // Writes all of `len` unless the deadline passes first; `written` counts.
-    LinkStatus writeAll(const std::uint8_t* data, std::size_t len, std::size_t& written, Clock::time_point deadline);
+    LinkStatus writeAll(const std::uint8_t* data, std::size_t len, std::size_t& written,
+                        Clock::time_point deadline);
 
     // Drops input until none came for `quiet`, or until the deadline (ok
     // then too).
@@ -127,6 +130,7 @@ private:
     int checkCertificate(int err, const char* why);
     void abandon();
     void leaveSync();
+    void finishFrees();
     void resetState(const std::string& tlsHost);
     LinkStatus conclude(int err);
 

@@ -25,7 +25,9 @@ NetResult success() { return {}; }
 
 NetResult failure(NetFault fault, std::string reason) { return {fault, std::move(reason)}; }
 
-std::string millisText(std::chrono::milliseconds bound) { return std::to_string(bound.count()) + " ms"; }
+std::string millisText(std::chrono::milliseconds bound) {
+    return std::to_string(bound.count()) + " ms";
+}
 
 std::string caFile() {
     const char* path = std::getenv("HUBLINK_CA");
@@ -45,7 +47,8 @@ std::string quotedValue(const std::string& text) {
 std::string tcpPart(const std::vector<net::NumericAddress>& addresses, int port) {
     std::string spec = "tcp(nodelay)";
     for (const auto& address : addresses)
-        spec += std::string(address.v6 ? ",ipv6," : ",ipv4,") + address.text + "," + std::to_string(port);
+        spec += std::string(address.v6 ? ",ipv6," : ",ipv4,") + address.text + "," +
+                std::to_string(port);
     return spec;
 }
 
@@ -53,7 +56,8 @@ std::string layersFor(PortScheme scheme) {
     if (scheme == PortScheme::tcp) return "";
     if (scheme == PortScheme::rfc2217) return "telnet(rfc2217),";
     const std::string ca = caFile();
-    return "telnet(rfc2217),ssl" + (ca.empty() ? std::string() : "(CA=" + quotedValue(ca) + ")") + ",";
+    return "telnet(rfc2217),ssl" + (ca.empty() ? std::string() : "(CA=" + quotedValue(ca) + ")") +
+           ",";
 }
 
 // Numeric addresses only: the name was looked up within the bound already.
@@ -65,8 +69,8 @@ std::string gensioSpec(const PortUrl& url, const std::vector<net::NumericAddress
 std::string serverWords(const std::string& bytes) {
     std::string words;
     for (char c : bytes) {
-        if (c >= ' ' && c <= '~') words += c;
-        else if (!words.empty() && words.back() != ' ') words += ' ';
+        const bool printable = c >= ' ' && c <= '~';
+        if (printable || (!words.empty() && words.back() != ' ')) words += printable ? c : ' ';
     }
     while (!words.empty() && words.back() == ' ') words.pop_back();
     return words.empty() ? std::string() : " (it said \"" + words + "\")";
@@ -125,7 +129,8 @@ NetResult NetLine::Impl::open(std::unique_ptr<Impl>& slot, const std::string& te
     const auto deadline = Clock::now() + kConnectBound;
     const PortUrlParse parsed = parsePortUrl(text);
     if (!parsed.url) return failure(NetFault::badUrl, parsed.error);
-    if (baud <= 0) return failure(NetFault::badUrl, "line speed " + std::to_string(baud) + " is not above 0");
+    if (baud <= 0)
+        return failure(NetFault::badUrl, "line speed " + std::to_string(baud) + " is not above 0");
     auto impl = std::make_unique<Impl>(*parsed.url, baud);
     NetResult result = impl->connect(deadline);
     if (result) slot = std::move(impl);
@@ -137,11 +142,13 @@ NetResult NetLine::Impl::connect(Clock::time_point deadline) {
     const net::Resolution found = net::resolveHost(url.host, deadline);
     if (found.outcome != net::Resolution::Outcome::found) return lookUpFailure(found);
     const auto start = Clock::now();
-    const LinkStatus status = link.connect(gensioSpec(url, found.addresses), tls() ? url.host : "", deadline);
+    const LinkStatus status =
+        link.connect(gensioSpec(url, found.addresses), tls() ? url.host : "", deadline);
     if (status != LinkStatus::ok) return connectFailure(status);
     roundTrip = Clock::now() - start;
     if (tls() && !link.certificateChecked())
-        return failure(NetFault::tls, "TLS with " + where + ": the certificate's names went unchecked");
+        return failure(NetFault::tls,
+                       "TLS with " + where + ": the certificate's names went unchecked");
     NetResult settled = settle(deadline);
     if (settled && link.enterSync() != LinkStatus::ok) return ioFailure(LinkStatus::failed, "open");
     return settled;
@@ -150,7 +157,8 @@ NetResult NetLine::Impl::connect(Clock::time_point deadline) {
 NetResult NetLine::Impl::settle(Clock::time_point deadline) {
     if (serial()) {
         const NetResult set = lineFailure(link.setLine(static_cast<unsigned>(baud), deadline));
-        if (set) roundTrip = link.lineRoundTrip();  // the connect's time holds telnet's (and TLS's) handshake
+        // The connect's time holds telnet's (and TLS's) handshake.
+        if (set) roundTrip = link.lineRoundTrip();
         return set;
     }
     const Clock::duration grace = std::max<Clock::duration>(kRawGrace, 4 * roundTrip);
@@ -162,34 +170,41 @@ NetResult NetLine::Impl::lookUpFailure(const net::Resolution& found) const {
     if (found.outcome == Outcome::unknownHost)
         return failure(NetFault::noSuchHost, "no address for " + url.host + ": " + found.reason);
     if (found.outcome == Outcome::timedOut)
-        return failure(NetFault::timeout, "no address for " + url.host + " within " + millisText(kConnectBound));
+        return failure(NetFault::timeout,
+                       "no address for " + url.host + " within " + millisText(kConnectBound));
     return failure(NetFault::connect, "cannot look up " + url.host + ": " + found.reason);
 }
 
 NetResult NetLine::Impl::connectFailure(LinkStatus status) const {
     if (status == LinkStatus::timedOut)
-        return failure(NetFault::timeout, "no connection to " + where + " within " + millisText(kConnectBound));
+        return failure(NetFault::timeout,
+                       "no connection to " + where + " within " + millisText(kConnectBound));
     if (status == LinkStatus::refused)
-        return failure(NetFault::refused, where + " refused the connection (nothing listens there)");
-    if (tls()) return failure(NetFault::tls, "TLS with " + where + " failed: " + link.failureText());
+        return failure(NetFault::refused,
+                       where + " refused the connection (nothing listens there)");
+    if (tls())
+        return failure(NetFault::tls, "TLS with " + where + " failed: " + link.failureText());
     if (status == LinkStatus::hungUp) return rejected();
     return failure(NetFault::connect, "cannot connect to " + where + ": " + link.failureText());
 }
 
 NetResult NetLine::Impl::rejected() const {
-    return failure(NetFault::rejected, where + " hung up at once (another client holds the port, or its device "
-                                               "would not open)" + serverWords(link.earlyBytes()));
+    const std::string why = " (another client holds the port, or its device would not open)";
+    return failure(NetFault::rejected,
+                   where + " hung up at once" + why + serverWords(link.earlyBytes()));
 }
 
 NetResult NetLine::Impl::lineFailure(LinkStatus status) {
     switch (status) {
         case LinkStatus::ok: return success();
         case LinkStatus::hungUp:
-            link.hangsUpBefore(Clock::now() + kRawGrace);  // its parting words may still be on their way
+            // Its parting words may still be on their way.
+            link.hangsUpBefore(Clock::now() + kRawGrace);
             return rejected();
         case LinkStatus::timedOut:
-            return failure(NetFault::lineControl, where + " did not confirm the line settings within " +
-                                                      millisText(kConnectBound) + " (no RFC 2217 server?)");
+            return failure(NetFault::lineControl,
+                           where + " did not confirm the line settings within " +
+                               millisText(kConnectBound) + " (no RFC 2217 server?)");
         case LinkStatus::noSerialControl:
             return failure(NetFault::lineControl, where + " offers no RFC 2217 line control");
         default: return failure(NetFault::lineControl, where + ": " + link.failureText());
@@ -198,14 +213,20 @@ NetResult NetLine::Impl::lineFailure(LinkStatus status) {
 
 NetResult NetLine::Impl::ioFailure(LinkStatus status, const char* doing) const {
     if (status == LinkStatus::ok) return success();
-    if (status == LinkStatus::hungUp) return failure(NetFault::closed, where + " closed the connection");
+    if (status == LinkStatus::hungUp)
+        return failure(NetFault::closed, where + " closed the connection");
     return failure(NetFault::io, where + ": " + doing + " failed: " + link.failureText());
 }
 
 NetResult NetLine::Impl::setBaud(int speed) {
-    if (speed <= 0) return failure(NetFault::lineControl, "line speed " + std::to_string(speed) + " is not above 0");
-    if (!serial()) return failure(NetFault::lineControl, where + " is a raw export: its speed is the server's");
-    const LinkStatus status = link.changeSpeed(static_cast<unsigned>(speed), Clock::now() + kConnectBound);
+    if (speed <= 0)
+        return failure(NetFault::lineControl,
+                       "line speed " + std::to_string(speed) + " is not above 0");
+    if (!serial())
+        return failure(NetFault::lineControl,
+                       where + " is a raw export: its speed is the server's");
+    const LinkStatus status =
+        link.changeSpeed(static_cast<unsigned>(speed), Clock::now() + kConnectBound);
     if (status == LinkStatus::ok) baud = speed;
     return status == LinkStatus::hungUp ? ioFailure(status, "speed change") : lineFailure(status);
 }
@@ -217,7 +238,8 @@ NetResult NetLine::Impl::setBaud(int speed) {
 // and with its answer unacknowledged, Nagle keeps those bytes back until our
 // next write, so that they came back as the next command's reply.
 NetResult NetLine::Impl::purge() {
-    const Clock::duration hold = std::max<Clock::duration>(wireTime(2), std::chrono::milliseconds(1));
+    const Clock::duration hold =
+        std::max<Clock::duration>(wireTime(2), std::chrono::milliseconds(1));
     const Clock::duration quiet = hold + std::chrono::milliseconds(2) + roundTrip;
     return ioFailure(link.dropUntilQuiet(quiet, Clock::now() + kPurgeBound), "purge");
 }
@@ -236,7 +258,8 @@ NetResult NetLine::Impl::write(std::span<const std::uint8_t> bytes, Clock::time_
                                      std::to_string(bytes.size()) + " bytes went out in time");
 }
 
-NetResult NetLine::Impl::read(std::vector<std::uint8_t>& into, std::size_t max, Clock::time_point deadline) {
+NetResult NetLine::Impl::read(std::vector<std::uint8_t>& into, std::size_t max,
+                              Clock::time_point deadline) {
     const std::size_t before = into.size();
     into.resize(before + max);
     std::size_t got = 0;
@@ -249,7 +272,8 @@ NetResult NetLine::Impl::drain(std::chrono::milliseconds bound) {
     const Clock::time_point target = wireFreeAt + roundTrip;
     link.idle(std::min(target, Clock::now() + bound));
     if (Clock::now() >= target) return success();
-    return failure(NetFault::timeout, where + ": written bytes may still be on their way after " + millisText(bound));
+    return failure(NetFault::timeout,
+                   where + ": written bytes may still be on their way after " + millisText(bound));
 }
 
 NetLine::NetLine() = default;
@@ -280,7 +304,8 @@ NetResult NetLine::write(std::span<const std::uint8_t> bytes, std::chrono::milli
     return shielded([&] { return impl_->write(bytes, Clock::now() + bound); });
 }
 
-NetResult NetLine::read(std::vector<std::uint8_t>& into, std::size_t max, Clock::time_point deadline) {
+NetResult NetLine::read(std::vector<std::uint8_t>& into, std::size_t max,
+                        Clock::time_point deadline) {
     if (!isOpen()) return notOpen();
     if (max == 0) return success();
     return shielded([&] { return impl_->read(into, max, deadline); });

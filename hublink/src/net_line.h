@@ -19,9 +19,9 @@ enum class NetFault {
     badUrl,       // the name is no usable port URL, or the speed is not above 0
     noSuchHost,   // the host name has no address
     refused,      // nothing listens on that port
-    timeout,      // no connection (or name lookup) within the connect bound; drain's bound ran out
+    timeout,      // no connection (or name) within the connect bound; drain's bound ran out
     connect,      // any other failure to connect (no route, ...)
-    rejected,     // the server hung up at once: another client holds the port, or its device would not open
+    rejected,     // the server hung up at once: another client has the port, or no device
     tls,          // the TLS handshake failed or the certificate was not accepted
     lineControl,  // the server did not confirm (or refused) the RFC 2217 line settings
     closed,       // the server hung up on an open line
@@ -81,7 +81,8 @@ public:
 
     // All bytes (each value as it is: telnet's 0xFF doubling is undone on the
     // far side) or an error; `bound` limits the wait for the network.
-    NetResult write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds bound = kWriteBound);
+    NetResult write(std::span<const std::uint8_t> bytes,
+                    std::chrono::milliseconds bound = kWriteBound);
 
     // Waits until input arrives or `deadline` passes, then appends what
     // arrived (at most `max` bytes) to `into`. A reply comes in pieces: the

@@ -27,8 +27,9 @@ std::optional<NumericAddress> numeric(const std::string& host) {
 std::optional<NumericAddress> addressText(const addrinfo& info) {
     char text[INET6_ADDRSTRLEN] = {};
     const bool v6 = info.ai_family == AF_INET6;
-    const void* raw = v6 ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(info.ai_addr)->sin6_addr)
-                         : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(info.ai_addr)->sin_addr);
+    const void* raw =
+        v6 ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(info.ai_addr)->sin6_addr)
+           : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(info.ai_addr)->sin_addr);
     if (::inet_ntop(info.ai_family, raw, text, sizeof text) == nullptr) return std::nullopt;
     return NumericAddress{v6, text};
 }
@@ -42,7 +43,8 @@ void addUnique(std::vector<NumericAddress>& list, std::optional<NumericAddress> 
 Resolution found(const addrinfo* list) {
     Resolution result{Resolution::Outcome::found, {}, {}};
     for (const addrinfo* at = list; at != nullptr; at = at->ai_next)
-        if (at->ai_family == AF_INET || at->ai_family == AF_INET6) addUnique(result.addresses, addressText(*at));
+        if (at->ai_family == AF_INET || at->ai_family == AF_INET6)
+            addUnique(result.addresses, addressText(*at));
     if (result.addresses.empty()) return {Resolution::Outcome::unknownHost, {}, "no IP address"};
     return result;
 }
@@ -55,7 +57,8 @@ Resolution lookUp(const std::string& host) {
     const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
     if (rc != 0) {
         const bool unknown = rc == EAI_NONAME || rc == EAI_NODATA || rc == EAI_FAIL;
-        return {unknown ? Resolution::Outcome::unknownHost : Resolution::Outcome::failed, {}, ::gai_strerror(rc)};
+        using Outcome = Resolution::Outcome;
+        return {unknown ? Outcome::unknownHost : Outcome::failed, {}, ::gai_strerror(rc)};
     }
     Resolution result = found(list);
     ::freeaddrinfo(list);

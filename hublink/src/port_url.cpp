@@ -49,8 +49,9 @@ std::optional<PortScheme> schemeOf(std::string_view name) {
 }
 
 bool looksNumeric(std::string_view host) {
-    return std::all_of(host.begin(), host.end(),
-                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '.'; });
+    return std::all_of(host.begin(), host.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c)) || c == '.';
+    });
 }
 
 bool parsesAs(int family, std::string_view text) {
@@ -64,7 +65,8 @@ std::string plainHostError(std::string_view host) {
     if (host.size() > kMaxHostLength) return "host name longer than 253 characters";
     const auto bad = std::find_if_not(host.begin(), host.end(), isHostChar);
     if (bad != host.end()) return "invalid character " + quoted({bad, 1}) + " in host";
-    if (looksNumeric(host) && !parsesAs(AF_INET, host)) return quoted(host) + " is not an IPv4 address";
+    if (looksNumeric(host) && !parsesAs(AF_INET, host))
+        return quoted(host) + " is not an IPv4 address";
     return {};
 }
 
@@ -105,8 +107,9 @@ HostSplit splitHost(std::string_view authority) {
 }
 
 std::string_view leadingDigits(std::string_view text) {
-    const auto end = std::find_if_not(text.begin(), text.end(),
-                                      [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+    const auto end = std::find_if_not(text.begin(), text.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c));
+    });
     return text.substr(0, std::size_t(end - text.begin()));
 }
 
