@@ -48,7 +48,9 @@ std::string textOf(const std::vector<std::uint8_t>& bytes) { return {bytes.begin
 NetResult readUntil(NetLine& line, std::vector<std::uint8_t>& into, std::size_t count,
                     std::optional<std::uint8_t> stop, Clock::duration within = 1s) {
     const auto deadline = Clock::now() + within;
-    const auto done = [&] { return into.size() >= count || (stop && !into.empty() && into.back() == *stop); };
+    const auto done = [&] {
+        return into.size() >= count || (stop && !into.empty() && into.back() == *stop);
+    };
     while (!done() && Clock::now() < deadline)
         if (NetResult r = line.read(into, stop ? 1 : count - into.size(), deadline); !r) return r;
     return {};
@@ -150,13 +152,15 @@ TEST(NetLine, EveryByteValueCrossesUnchanged) {
     ASSERT_TRUE(line.open(rig.url(0), 115200));
     std::vector<std::array<std::uint8_t, 64>> sent(4);
     for (std::size_t k = 0; k < sent.size(); ++k) {
-        std::iota(sent[k].begin(), sent[k].end(), std::uint8_t(64 * k));  // 0x00 ... 0xFF over four packets
+        // 0x00 ... 0xFF over the four packets
+        std::iota(sent[k].begin(), sent[k].end(), std::uint8_t(64 * k));
         ASSERT_TRUE(line.write(sent[k]));
         std::vector<std::uint8_t> reply;
         ASSERT_TRUE(readUntil(line, reply, 64, std::nullopt));
         ASSERT_EQ(reply.size(), 64u) << "packet " << k;
         const unsigned sum = std::accumulate(sent[k].begin(), sent[k].end(), 0u) & 0xFFFF;
-        EXPECT_EQ(reply[0] | reply[1] << 8, sum) << "packet " << k;  // the loader's checksum of what it got
+        // The loader's checksum of what it got.
+        EXPECT_EQ(reply[0] | reply[1] << 8, sum) << "packet " << k;
     }
     EXPECT_EQ(hub.loaderPackets(), sent);
     EXPECT_TRUE(hub.loaderLineSettingsOk());  // 115200 8N1, set through RFC 2217
@@ -184,7 +188,8 @@ TEST(NetLine, SpeedChangesOnAnOpenLine) {
         ASSERT_TRUE(line.open(rig.url(0), 9600));
         const NetResult changed = line.setBaud(115200);
         if (accepter == Ser2netAccepter::raw) {
-            EXPECT_EQ(changed.fault, NetFault::lineControl);  // a raw export keeps the server's speed
+            // A raw export keeps the server's speed.
+            EXPECT_EQ(changed.fault, NetFault::lineControl);
             continue;
         }
         ASSERT_TRUE(changed) << changed.reason;
@@ -200,7 +205,9 @@ TEST(NetLine, SpeedChangesOnAnOpenLine) {
 
 TEST(NetLine, FailsToConnectWithinItsBound) {
     const LoopbackTrap nobody(false), blackhole(true);
-    const auto at = [](std::string scheme, int port) { return scheme + "://127.0.0.1:" + std::to_string(port); };
+    const auto at = [](std::string scheme, int port) {
+        return scheme + "://127.0.0.1:" + std::to_string(port);
+    };
     const struct {
         std::string url;
         NetFault fault;
@@ -257,7 +264,8 @@ TEST(NetLine, PurgeDropsAReplyTheServerAlreadyHad) {
     ASSERT_TRUE(line.write(bytesOf("?Q\r")));
     // Once the hub has written "#?garbled\n", it is on its way to us.
     const auto deadline = Clock::now() + 1s;
-    while (hub.bytesExchanged() < 3 + 10 && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    while (hub.bytesExchanged() < 3 + 10 && Clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
     EXPECT_EQ(exchange(line, "?Q\r"), kIdentifyReply);
 }
 
@@ -303,7 +311,8 @@ TEST(NetLine, ServerGoneIsAnErrorNotASignal) {
 
 TEST(NetLine, TlsTrustsOnlyTheRightCertificate) {
     sim::VirtualHub hub(recording()), plainHub(recording());
-    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217Tls}, {plainHub.path(), Ser2netAccepter::rfc2217}});
+    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217Tls},
+                    {plainHub.path(), Ser2netAccepter::rfc2217}});
     const std::string odd = rig.directory() + "/a,b)\"c";  // must stay one option value
     std::filesystem::create_directory(odd);
     std::filesystem::copy_file(rig.caFile(), odd + "/ca.crt");
@@ -333,7 +342,8 @@ TEST(NetLine, TlsTrustsOnlyTheRightCertificate) {
         EXPECT_EQ(hub.received().size(), r ? 1u : 0u);
     }
     // The TLS handshake reached it as bytes; a command never did.
-    for (const std::string& received : plainHub.received()) EXPECT_EQ(received.find("?Q"), std::string::npos);
+    for (const std::string& received : plainHub.received())
+        EXPECT_EQ(received.find("?Q"), std::string::npos);
 }
 
 TEST(NetLine, TlsRefusesACertificateForAnotherHost) {
@@ -352,7 +362,8 @@ TEST(NetLine, LinesOnSeveralThreadsAreIndependent) {
     std::vector<testsupport::Ser2netExport> exports;
     for (int i = 0; i < 4; ++i) {
         hubs.push_back(std::make_unique<sim::VirtualHub>(recording()));
-        exports.push_back({hubs.back()->path(), i % 2 ? Ser2netAccepter::raw : Ser2netAccepter::rfc2217});
+        const auto accepter = i % 2 ? Ser2netAccepter::raw : Ser2netAccepter::rfc2217;
+        exports.push_back({hubs.back()->path(), accepter});
     }
     Ser2netRig rig(exports);
     std::array<int, 4> good{};
@@ -368,6 +379,33 @@ TEST(NetLine, LinesOnSeveralThreadsAreIndependent) {
         EXPECT_EQ(good[i], 5) << "line " << i;
         EXPECT_EQ(hubs[i]->received().size(), 5u) << "hub " << i;
     }
+}
+
+TEST(NetLine, ReleasesEveryDescriptorOnEveryPath) {
+    // A hub each: ser2net lets go of a device only some time after its client.
+    sim::VirtualHub hub, tlsHub, rawHub;
+    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217},
+                    {tlsHub.path(), Ser2netAccepter::rfc2217Tls},
+                    {rawHub.path(), Ser2netAccepter::raw}});
+    const LoopbackTrap nobody(false);
+    const CaVariable ca(rig.otherCaFile());
+    const auto everyPath = [&] {
+        NetLine held, line;
+        EXPECT_TRUE(held.open(rig.url(0), 9600));
+        EXPECT_EQ(exchange(held, "?Q\r"), kIdentifyReply);
+        EXPECT_TRUE(held.setBaud(19200));
+        EXPECT_EQ(line.open(rig.url(0), 9600).fault, NetFault::rejected);
+        held.close();
+        EXPECT_EQ(line.open(rig.url(1), 9600).fault, NetFault::tls);
+        EXPECT_EQ(line.open("tcp://127.0.0.1:" + std::to_string(nobody.port()), 9600).fault,
+                  NetFault::refused);
+        EXPECT_EQ(line.open("tcp://[::1", 9600).fault, NetFault::badUrl);
+        EXPECT_TRUE(line.open(rig.url(2), 9600));  // left open: the destructor closes it
+    };
+    everyPath();  // gensio loads its layers once
+    const long before = hubtest::openDescriptorCount();
+    for (int round = 0; round < 3; ++round) everyPath();
+    EXPECT_EQ(hubtest::openDescriptorCount(), before);
 }
 
 // Not a bound on anyone's machine: a figure for the record, with a sanity
@@ -389,9 +427,9 @@ TEST(NetLine, ExchangeTimeThroughSer2netAgainstWireTime) {
     }
     std::sort(times.begin(), times.end());
     const double wire = (3 + kIdentifyReply.size()) * 10 / 9600.0;
-    std::cout << "open " << openSeconds * 1000 << " ms; ?Q exchange median " << times[times.size() / 2] * 1000
-              << " ms (min " << times.front() * 1000 << ", max " << times.back() * 1000 << "), wire "
-              << wire * 1000 << " ms\n";
+    std::cout << "open " << openSeconds * 1000 << " ms; ?Q exchange median "
+              << times[times.size() / 2] * 1000 << " ms (min " << times.front() * 1000 << ", max "
+              << times.back() * 1000 << "), wire " << wire * 1000 << " ms\n";
     RecordProperty("exchange_median_us", int(times[times.size() / 2] * 1e6));
     EXPECT_GT(times.front(), wire * 0.95);
     EXPECT_LT(times[times.size() / 2], wire + 0.1);

@@ -92,7 +92,8 @@ TEST(PortUrl, SaysPreciselyWhyNot) {
 }
 
 TEST(PortUrl, WritesBackWhatItParsed) {
-    for (const std::string name : {"rfc2217://hub.lab:7000", "tcp://[::1]:1", "rfc2217+tls://10.1.2.3:65535"}) {
+    for (const std::string name :
+         {"rfc2217://hub.lab:7000", "tcp://[::1]:1", "rfc2217+tls://10.1.2.3:65535"}) {
         const PortUrlParse parsed = parsePortUrl(name);
         ASSERT_TRUE(parsed.url) << name;
         EXPECT_EQ(portUrlText(*parsed.url), name);

@@ -24,6 +24,11 @@
 
 extern char** environ;
 
+// gensio 2.6 never frees the record of an RFC 2217 request still unanswered
+// when the server hangs up (24 bytes; each second client that ser2net turns
+// away leaves one). It is gensio's to free, so the leak check passes it by.
+extern "C" const char* __lsan_default_suppressions() { return "leak:sergensio_baud\n"; }
+
 namespace testsupport {
 namespace {
 
@@ -36,7 +41,8 @@ constexpr auto kPoll = std::chrono::milliseconds(5);
 std::string makeDirectory() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/ser2net-rig-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed for " + pattern);
     return pattern;
 }
 
@@ -51,7 +57,8 @@ int reservePort(int& port) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+    const bool bound = fd >= 0 &&
+                       ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
                        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
     if (!bound) throw std::runtime_error("no free loopback port");
     port = ntohs(address.sin_port);
@@ -86,7 +93,8 @@ std::string accepterText(Ser2netAccepter accepter, const std::string& directory)
         case Ser2netAccepter::raw: return "tcp";
         case Ser2netAccepter::rfc2217: return "telnet(rfc2217),tcp";
         case Ser2netAccepter::rfc2217Tls:
-            return "telnet(rfc2217),ssl(key=" + directory + "/server.key,cert=" + directory + "/server.crt),tcp";
+            return "telnet(rfc2217),ssl(key=" + directory + "/server.key,cert=" + directory +
+                   "/server.crt),tcp";
     }
     return {};
 }
@@ -105,12 +113,14 @@ void runOpenssl(const std::vector<std::string>& arguments, const std::string& di
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     for (auto& a : argv) a = a.starts_with("@") ? directory + "/" + a.substr(1) : a;
     const ProcessResult result = runProcess(argv, {}, std::chrono::seconds(20));
-    if (result.exitStatus != 0) throw std::runtime_error("openssl " + arguments.at(0) + " failed: " + result.err);
+    if (result.exitStatus != 0)
+        throw std::runtime_error("openssl " + arguments.at(0) + " failed: " + result.err);
 }
 
 void makeCa(const std::string& name, const std::string& directory) {
-    runOpenssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
-                "@" + name + ".key", "-out", "@" + name + ".crt", "-days", "2", "-subj", "/CN=" + name},
+    runOpenssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                "-nodes", "-keyout", "@" + name + ".key", "-out", "@" + name + ".crt", "-days", "2",
+                "-subj", "/CN=" + name},
                directory);
 }
 
@@ -159,8 +169,11 @@ pid_t spawnLogged(std::vector<std::string> args, const std::string& log) {
 Ser2netRig::Ser2netRig(std::vector<Ser2netExport> exports, Ser2netOptions options)
     : exports_(std::move(exports)), directory_(makeDirectory()) {
     try {
-        for (std::size_t i = 0; i < exports_.size(); ++i) reservations_.push_back(reservePort(ports_.emplace_back()));
-        const auto tls = [](const Ser2netExport& e) { return e.accepter == Ser2netAccepter::rfc2217Tls; };
+        for (std::size_t i = 0; i < exports_.size(); ++i)
+            reservations_.push_back(reservePort(ports_.emplace_back()));
+        const auto tls = [](const Ser2netExport& e) {
+            return e.accepter == Ser2netAccepter::rfc2217Tls;
+        };
         if (std::any_of(exports_.begin(), exports_.end(), tls)) makeCertificates(options);
         start();
     } catch (...) {
@@ -188,12 +201,12 @@ std::string Ser2netRig::output() const { return readFile(directory_ + "/ser2net.
 void Ser2netRig::makeCertificates(const Ser2netOptions& options) {
     makeCa("ca", directory_);
     makeCa("other-ca", directory_);
-    runOpenssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
-                "@server.key", "-out", "@server.csr", "-subj", "/CN=hub-server"},
+    runOpenssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                "-keyout", "@server.key", "-out", "@server.csr", "-subj", "/CN=hub-server"},
                directory_);
     std::ofstream(directory_ + "/names.cnf") << "subjectAltName=" << options.tlsNames << "\n";
-    runOpenssl({"x509", "-req", "-in", "@server.csr", "-CA", "@ca.crt", "-CAkey", "@ca.key", "-CAcreateserial",
-                "-out", "@server.crt", "-days", "2", "-extfile", "@names.cnf"},
+    runOpenssl({"x509", "-req", "-in", "@server.csr", "-CA", "@ca.crt", "-CAkey", "@ca.key",
+                "-CAcreateserial", "-out", "@server.crt", "-days", "2", "-extfile", "@names.cnf"},
                directory_);
 }
 
@@ -203,7 +216,8 @@ void Ser2netRig::writeConfig() const {
     for (std::size_t i = 0; i < exports_.size(); ++i) {
         const Ser2netExport& e = exports_[i];
         config << "connection: &port" << i << "\n"
-               << "  accepter: " << accepterText(e.accepter, directory_) << ",127.0.0.1," << ports_[i] << "\n"
+               << "  accepter: " << accepterText(e.accepter, directory_) << ",127.0.0.1,"
+               << ports_[i] << "\n"
                << "  connector: serialdev," << e.device << "," << e.baud << "n81,local\n";
     }
 }
@@ -211,8 +225,8 @@ void Ser2netRig::writeConfig() const {
 void Ser2netRig::start() {
     writeConfig();
     // -u: no UUCP lock files, which a killed ser2net would leave behind.
-    pid_ = spawnLogged({"/usr/sbin/ser2net", "-n", "-d", "-u", "-P", directory_ + "/ser2net.pid", "-c",
-                        directory_ + "/ser2net.yaml"},
+    pid_ = spawnLogged({"/usr/sbin/ser2net", "-n", "-d", "-u", "-P", directory_ + "/ser2net.pid",
+                        "-c", directory_ + "/ser2net.yaml"},
                        directory_ + "/ser2net.log");
     awaitListening();
 }

@@ -64,7 +64,8 @@ private:
 
     std::vector<Ser2netExport> exports_;
     std::vector<int> ports_;
-    std::vector<int> reservations_;  // bound, not listening: keeps each port ours until ser2net has it
+    // Bound, not listening: each port stays ours until ser2net has it.
+    std::vector<int> reservations_;
     std::string directory_;
     pid_t pid_ = -1;
 };
