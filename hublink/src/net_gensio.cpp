@@ -108,9 +108,9 @@ bool GensioLink::waitUntil(Done done, Clock::time_point deadline) {
 
 void GensioLink::wake() { gensio_os_funcs_wake(os_, waiter_); }
 
-int GensioLink::allocate(const std::string& spec) {
+int GensioLink::allocate(const std::string& stack) {
     std::lock_guard lock(allocationMutex());
-    const int err = str_to_gensio(spec.c_str(), os_, eventCallback, this, &io_);
+    const int err = str_to_gensio(stack.c_str(), os_, eventCallback, this, &io_);
     if (err != 0) io_ = nullptr;
     return err;
 }
@@ -125,12 +125,12 @@ std::string GensioLink::failureText() const {
     return detail_.empty() ? gensio_err_to_str(lastError_) : detail_;
 }
 
-LinkStatus GensioLink::connect(const std::string& spec, const std::string& tlsHost,
+LinkStatus GensioLink::connect(const std::string& stack, const std::string& tlsHost,
                                Clock::time_point deadline) {
     if (!usable()) return conclude(GE_NOMEM);
     close();
     resetState(tlsHost);
-    int err = allocate(spec);
+    int err = allocate(stack);
     if (err == 0) err = gensio_open(io_, openedCallback, this);
     if (err == 0) err = waitUntil([this] { return opened_; }, deadline) ? openError_ : GE_TIMEDOUT;
     if (err != 0) abandon();

@@ -41,10 +41,10 @@ public:
     // False when no os handler could be had; nothing else works then.
     bool usable() const { return waiter_ != nullptr; }
 
-    // Allocates the gensio of `spec` and opens it. `tlsHost`, when not empty,
-    // is the name the server's certificate must carry. On failure nothing
-    // stays allocated.
-    LinkStatus connect(const std::string& spec, const std::string& tlsHost,
+    // Allocates the gensio `stack` ("telnet(rfc2217),tcp,...") and opens it.
+    // `tlsHost`, when not empty, is the name the server's certificate must
+    // carry. On failure nothing stays allocated.
+    LinkStatus connect(const std::string& stack, const std::string& tlsHost,
                        Clock::time_point deadline);
 
     // Asks an RFC 2217 server for `baud` 8N1 and waits until it confirmed
@@ -123,7 +123,7 @@ private:
     template <typename Done>
     bool waitUntil(Done done, Clock::time_point deadline);
     int onRead(const Event& event);
-    int allocate(const std::string& spec);
+    int allocate(const std::string& stack);
     std::string peerCertificate();
     int askSetting(std::size_t index, Clock::time_point deadline);
     int settingsVerdict();

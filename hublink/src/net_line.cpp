@@ -45,11 +45,11 @@ std::string quotedValue(const std::string& text) {
 }
 
 std::string tcpPart(const std::vector<net::NumericAddress>& addresses, int port) {
-    std::string spec = "tcp(nodelay)";
+    std::string text = "tcp(nodelay)";
     for (const auto& address : addresses)
-        spec += std::string(address.v6 ? ",ipv6," : ",ipv4,") + address.text + "," +
+        text += std::string(address.v6 ? ",ipv6," : ",ipv4,") + address.text + "," +
                 std::to_string(port);
-    return spec;
+    return text;
 }
 
 std::string layersFor(PortScheme scheme) {
@@ -61,7 +61,7 @@ std::string layersFor(PortScheme scheme) {
 }
 
 // Numeric addresses only: the name was looked up within the bound already.
-std::string gensioSpec(const PortUrl& url, const std::vector<net::NumericAddress>& addresses) {
+std::string gensioStack(const PortUrl& url, const std::vector<net::NumericAddress>& addresses) {
     return layersFor(url.scheme) + tcpPart(addresses, url.port);
 }
 
@@ -143,7 +143,7 @@ NetResult NetLine::Impl::connect(Clock::time_point deadline) {
     if (found.outcome != net::Resolution::Outcome::found) return lookUpFailure(found);
     const auto start = Clock::now();
     const LinkStatus status =
-        link.connect(gensioSpec(url, found.addresses), tls() ? url.host : "", deadline);
+        link.connect(gensioStack(url, found.addresses), tls() ? url.host : "", deadline);
     if (status != LinkStatus::ok) return connectFailure(status);
     roundTrip = Clock::now() - start;
     if (tls() && !link.certificateChecked())
