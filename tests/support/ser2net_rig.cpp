@@ -4,12 +4,13 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,8 +22,6 @@
 #include <thread>
 
 #include "process.h"
-
-extern char** environ;
 
 // gensio 2.6 never frees the record of an RFC 2217 request still unanswered
 // when the server hangs up (24 bytes; each second client that ser2net turns
@@ -137,30 +136,39 @@ bool exitsBefore(pid_t pid, Clock::time_point deadline) {
     }
 }
 
+// After fork: only async-signal-safe calls until exec.
+[[noreturn]] void becomeChild(char* const* argv, int in, int out, pid_t parent) {
+    // A test process that dies (a crash, a SIGPIPE) takes its ser2net along.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(out, 2);
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &standard, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execv(argv[0], argv);
+    ::_exit(127);
+}
+
 // The child starts with default signal handling and nothing blocked, its
 // output going to `log`; whatever the test process had set does not leak in.
 pid_t spawnLogged(std::vector<std::string> args, const std::string& log) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&files, 1, 2);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &files, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&files);
-    posix_spawnattr_destroy(&attributes);
-    if (rc != 0) throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(rc));
+    const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const pid_t parent = ::getpid();
+    const pid_t pid = (in >= 0 && out >= 0) ? ::fork() : -1;
+    if (pid == 0) becomeChild(argv.data(), in, out, parent);
+    const int error = errno;
+    if (in >= 0) ::close(in);
+    if (out >= 0) ::close(out);
+    if (pid < 0) throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(error));
     return pid;
 }
 
