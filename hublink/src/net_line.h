@@ -73,9 +73,9 @@ public:
     NetResult setBaud(int baud);
 
     // Drops input nobody read (a late reply), including bytes the server
-    // still holds back: input is dropped until it has been quiet for about
-    // three character times plus a network round trip (a few ms at 9600
-    // baud), at most kPurgeBound. Bytes still on the hub's wire can arrive
+    // still holds back: input is dropped until it has been quiet for two
+    // character times (at least 1 ms), 2 ms more and a network round trip
+    // (about 4 ms at 9600 baud nearby), at most kPurgeBound. Bytes still on the hub's wire can arrive
     // later, as on a local port. `closed` when the server has hung up.
     NetResult purge();
 
