@@ -7,6 +7,8 @@
 
 #include "hublink/command_claim.h"
 #include "hublink/cppmain.h"
+#include "hublink/loader_port.h"
+#include "hublink/port_url.h"
 
 namespace firmware {
 
@@ -74,6 +76,11 @@ hublink::ReplyClass requestLoader(const std::string& comport, const std::string&
 
 UpdateOutcome runUpdate(const std::string& comport, const std::string& password,
                         const ApromImage& image, const UpdateOptions& options) {
+    if (const auto url = hublink::parsePortUrl(comport).url; url && url->scheme == hublink::PortScheme::tcp) {
+        return outcome(kStateErr, comport + ": a raw TCP export cannot change the line to the loader's " +
+                                      std::to_string(hublink::kLoaderBaud) +
+                                      " baud; export the hub with RFC 2217 and use rfc2217://");
+    }
     if (options.progress) options.progress({UpdateStep::EnteringLoader, 0, image.AP_FILE.size()});
     // From "EUFW" to the run packet no other process may reach the hub; the
     // loader would take its bytes for a packet.

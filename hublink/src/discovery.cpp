@@ -1,5 +1,7 @@
 #include "hublink/discovery.h"
 
+#include "hublink/port_url.h"
+
 #include "hublink/port_fanout.h"
 
 #include <cstdlib>
@@ -95,7 +97,14 @@ bool validCOMPort(const std::string& comPort) {
     return n && *n >= 1 && *n <= 256;
 }
 
+// A hub on another host keeps its URL as its name, letters as typed.
+static PortLookup byUrl(const std::string& name) {
+    if (!parsePortUrl(name).url) return {false, ""};
+    return {true, name};
+}
+
 PortLookup getCOMPort(const std::string& comName, const DeviceRegistry& registry) {
+    if (isPortUrl(comName)) return byUrl(comName);
     const std::string up = upper(comName);
     if (startsWith(up, "TTY") || startsWith(up, "CU.")) return {true, "/dev/" + comName};
     if (startsWith(up, "/DEV/")) return {true, comName};
@@ -105,6 +114,7 @@ PortLookup getCOMPort(const std::string& comName, const DeviceRegistry& registry
 }
 
 PortLookup Get_COM_Port(const std::string& COM_Name, const DeviceRegistry& registry) {
+    if (isPortUrl(COM_Name)) return byUrl(COM_Name);
     if (startsWith(COM_Name, "tty") || startsWith(COM_Name, "cu.")) return {true, "/dev/" + COM_Name};
     if (startsWith(COM_Name, "/dev/")) return {true, COM_Name};
     if (upper(std::string_view(COM_Name).substr(0, 3)) == "UID") return lookupUid(COM_Name, registry);

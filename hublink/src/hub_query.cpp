@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 
+#include "hublink/command_claim.h"
 #include "hublink/cppmain.h"
+#include "hublink/port_url.h"
 #include "hublink/exchange.h"
 #include "hublink/port_fanout.h"
 #include "hublink/protocol.h"
@@ -51,7 +54,24 @@ std::string bufferText(const std::vector<std::uint8_t>& buf) {
 
 }  // namespace
 
+namespace {
+
+// A hub on another host is asked over one connection, held for the whole
+// query: a connection per exchange would cost the server a device open each.
+struct RemoteHold {
+    explicit RemoteHold(const std::string& path)
+        : claim(isPortUrl(path) ? std::make_unique<CommandClaim>(path) : nullptr) {}
+    // The connection could not be had: the query has nothing to ask.
+    bool failed() const { return claim && !claim->held(); }
+    std::optional<OpenFailure> failure() const { return claim ? claim->failure() : std::nullopt; }
+    std::unique_ptr<CommandClaim> claim;
+};
+
+}  // namespace
+
 QueryResult queryHub(const std::string& path) {
+    const RemoteHold hold(path);
+    if (hold.failed()) return failedQuery("Query Error!", Exchange{"No", "", false, hold.failure()});
     Exchange identify = sendCommand(path, identifyCommand());
     if (!isIdentifyReply(identify)) return failedQuery("Query Error!", identify);
     const std::string& id = identify.reply;
@@ -178,6 +198,8 @@ HubSearch collect(const std::vector<std::string>& candidates, Ask ask, Take take
 }  // namespace
 
 PortAnswer askHubs2(const std::string& comportPath) {
+    const RemoteHold hold(comportPath);
+    if (hold.failed()) return {{}, hold.failure()};
     WindowReplies io;
     std::vector<HubInfo> records = windowRecords(comportPath, io);
     return {std::move(records), io.openFailure};
@@ -188,6 +210,8 @@ std::vector<HubInfo> QueryHubs2(const std::string& comportPath) {
 }
 
 PortAnswer askHubsDesk(const std::string& comportPath) {
+    const RemoteHold hold(comportPath);
+    if (hold.failed()) return {{}, hold.failure()};
     // A fresh zero-filled buffer per command, longer than any reply read.
     std::vector<std::uint8_t> buf(kDeskReplyBound + 12, 0);
     std::optional<OpenFailure> openFailure;

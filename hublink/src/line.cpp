@@ -89,8 +89,10 @@ std::unique_ptr<Line> openNetworkLine(const std::string& url, const LineSettings
     }
     auto line = std::make_unique<OwnNetworkLine>();
     status = lineResult(connectWaiting(line->own_, url, settings.baud, kCommandClaimTimeout), LineFault::open);
-    if (!status.ok()) return nullptr;
-    return line;
+    if (status.ok()) return line;
+    // Every reason a connection fails is worth telling: the user cannot see it.
+    status.openFailure = OpenFailure{url, OpenFault::unreachable, status.reason};
+    return nullptr;
 }
 
 std::unique_ptr<Line> openLine(const std::string& port, const LineSettings& settings, LineResult& status) {
@@ -104,6 +106,7 @@ bool CommandClaim::claimRemote(const std::string& url, std::chrono::milliseconds
     HeldConnection& held = remote_->held;
     const NetResult result = connectWaiting(held.line, url, 9600, wait);
     if (!result.ok()) {
+        failure_ = OpenFailure{url, OpenFault::unreachable, result.reason};
         remote_.reset();
         return false;
     }

@@ -10,6 +10,12 @@
 #include "net_resolve.h"
 #include "net_sigpipe.h"
 
+// gensio 2.6 never frees the record of an RFC 2217 request still unanswered
+// when the server hangs up (24 bytes; each client that ser2net turns away
+// leaves one). It is gensio's to free, so a sanitized program's leak check
+// passes it by; every program that can open a network line links this file.
+extern "C" const char* __lsan_default_suppressions() { return "leak:sergensio_baud\n"; }
+
 namespace hublink {
 namespace {
 

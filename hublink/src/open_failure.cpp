@@ -24,11 +24,13 @@ std::string openFaultText(OpenFault fault) {
         case OpenFault::notPermitted: return "Operation not permitted";
         case OpenFault::busy: return "Device or resource busy";
         case OpenFault::held: return "in use by another program";
+        case OpenFault::unreachable: return "cannot be reached";
     }
     return "cannot be opened";
 }
 
 std::string openFailureText(const OpenFailure& failure) {
+    if (failure.fault == OpenFault::unreachable && !failure.detail.empty()) return failure.path + ": " + failure.detail;
     return failure.path + ": " + openFaultText(failure.fault);
 }
 

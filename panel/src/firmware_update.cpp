@@ -155,7 +155,8 @@ void FirmwareUpdate::handleResult(const firmware::UpdateOutcome& outcome) {
     }
     end();
     if (outcome.result == firmware::kStateErr) {
-        host_.alert(kSystemMessage, QStringLiteral("State Error"), AlertIcon::Caution);
+        host_.alert(kSystemMessage, QStringLiteral("State Error"), AlertIcon::Caution,
+                    QString::fromStdString(outcome.detail));
     } else if (outcome.ok()) {
         host_.alert(QStringLiteral("Firmware Update Completed"),
                     QStringLiteral("Firmware programmed Successfully!"), AlertIcon::CheckMark);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <hublink/discovery.h>
 #include <hublink/port_fanout.h>
+#include <hublink/port_url.h>
 
 namespace panel {
 
@@ -53,9 +54,10 @@ void tellUnopened(const std::optional<hublink::OpenFailure>& failure) {
 
 std::vector<std::string> withTypedTerminal(std::vector<std::string> listed, const std::string& typed,
                                            const std::function<bool(const std::string&)>& isTerminal) {
-    if (!typed.empty() && typed.front() == '/' && !contains(listed, typed) && isTerminal(typed)) {
-        listed.push_back(typed);
-    }
+    if (contains(listed, typed)) return listed;
+    // A hub on another host is asked by its URL as typed.
+    const bool remote = hublink::isPortUrl(typed) && hublink::parsePortUrl(typed).url;
+    if (remote || (!typed.empty() && typed.front() == '/' && isTerminal(typed))) listed.push_back(typed);
     return listed;
 }
 

@@ -23,11 +23,6 @@
 
 #include "process.h"
 
-// gensio 2.6 never frees the record of an RFC 2217 request still unanswered
-// when the server hangs up (24 bytes; each second client that ser2net turns
-// away leaves one). It is gensio's to free, so the leak check passes it by.
-extern "C" const char* __lsan_default_suppressions() { return "leak:sergensio_baud\n"; }
-
 namespace testsupport {
 namespace {
 

@@ -14,11 +14,13 @@ enum class OpenFault {
     notPermitted,  // the system refused the open (EPERM)
     busy,          // another program has the device to itself (EBUSY)
     held,          // another program kept the hub's claim past the wait
+    unreachable,   // a hub on another host: no connection (`detail` says why)
 };
 
 struct OpenFailure {
     std::string path;  // the port as the caller named it
     OpenFault fault = OpenFault::accessDenied;
+    std::string detail{};  // the network's own reason, for `unreachable`
     bool operator==(const OpenFailure&) const = default;
 };
 

@@ -42,7 +42,8 @@ public:
 
 // The registry's matches for `typed`, plus `typed` itself when it is a full
 // path of a terminal device the registry does not list (a pseudo-terminal of
-// a virtual hub or of a bridged remote hub).
+// a virtual hub or of a bridged remote hub) or a port URL (a hub exported on
+// another host).
 std::vector<std::string> withTypedTerminal(std::vector<std::string> listed, const std::string& typed,
                                            const std::function<bool(const std::string&)>& isTerminal);
 

@@ -1,0 +1,145 @@
+// hubctl and hubflash against hubs exported by a real ser2net on loopback:
+// every command by URL, clients that meet at one export, and the firmware
+// update through RFC 2217.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <future>
+#include <random>
+
+#include "firmware/firmware_file.h"
+#include "hub_harness.h"
+#include "process.h"
+#include "ser2net_rig.h"
+
+namespace hubtest {
+namespace {
+
+using testsupport::Ser2netAccepter;
+using testsupport::Ser2netRig;
+using ::testing::HasSubstr;
+using namespace std::chrono_literals;
+
+sim::HubConfig recorded(std::uint32_t states = 0) {
+    sim::HubConfig config;
+    config.record = true;
+    config.states = states;
+    config.eraseTime = 20ms;
+    config.bootTime = 20ms;
+    return config;
+}
+
+testsupport::ProcessResult run(const char* program, const Lines& args) {
+    Lines argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return testsupport::runProcess(argv, {}, 30s);
+}
+
+std::string replaced(std::string text, std::string url, bool json = false) {
+    for (std::size_t at = 0; json && (at = url.find('/', at)) != std::string::npos; at += 2) url.insert(at, "\\");
+    for (std::size_t at; (at = text.find("@url")) != std::string::npos;) text.replace(at, 4, url);
+    return text;
+}
+
+TEST(RemoteHub, EveryKindOfCommandByUrl) {
+    struct Case {
+        Lines args;
+        std::string out;
+        int status;
+        Lines sent;
+    };
+    const std::vector<Case> cases = {
+        {{"/Q:@url"}, "@url, 4 ports, On=2, Off=1,3,4, FW=V04, UID=0123456789AB, Description=Virtual Hub\n", 0,
+         kQueryV04},
+        {{"/S:@url", "1:1"}, "", 0, kQueryV04 + Lines{"SPkiwi    F3FFFFFF\r"}},
+        {{"/G:@url"}, "On=2 Off=1,3,4\n", 0, kQueryV04},
+        {{"/J", R"({"CMD":"QH","COM":"@url"})"}, "", 0, {}},
+    };
+    for (const Ser2netAccepter accepter : {Ser2netAccepter::rfc2217, Ser2netAccepter::raw}) {
+        for (const Case& c : cases) {
+            sim::VirtualHub hub(recorded(0b0010));
+            Ser2netRig rig({{hub.path(), accepter}});
+            Lines args;
+            for (const std::string& a : c.args) args.push_back(replaced(a, rig.url(0)));
+            SCOPED_TRACE(args.front());
+            const testsupport::ProcessResult r = run(HUBCTL_PATH, args);
+            EXPECT_EQ(r.exitStatus, c.status) << r.out << r.err;
+            if (c.args.front() == "/J") {
+                // The URL is the port's name ("/" written as "\/" in JSON).
+                EXPECT_THAT(r.out, HasSubstr(replaced("\"Port_Name\": \"@url\"", rig.url(0), true)));
+                continue;
+            }
+            EXPECT_EQ(r.out, replaced(c.out, rig.url(0)));
+            EXPECT_EQ(hub.received(), c.sent);
+        }
+    }
+}
+
+TEST(RemoteHub, NoServerGivesTheCommandsOwnFailureAndTheReason) {
+    const std::string url = "rfc2217://127.0.0.1:1";  // nothing listens there
+    const auto start = std::chrono::steady_clock::now();
+    const testsupport::ProcessResult query = run(HUBCTL_PATH, {"/Q:" + url});
+    EXPECT_EQ(query.out, "Error Query Hub!\n");
+    EXPECT_THAT(query.err, HasSubstr(url + ": 127.0.0.1:1 refused the connection"));
+    const testsupport::ProcessResult set = run(HUBCTL_PATH, {"/S:" + url, "1:1"});
+    EXPECT_EQ(set.exitStatus, 1);
+    EXPECT_THAT(set.err, HasSubstr(url));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+// A ser2net port takes one client at a time: the others are turned away and
+// try again, and the connection a command holds keeps its read and its set
+// together.
+TEST(RemoteHub, ParallelClientsLoseNoToggle) {
+    sim::VirtualHub hub(recorded(0));
+    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}});
+    std::vector<std::future<testsupport::ProcessResult>> runs;
+    for (int i = 0; i < 10; ++i) {
+        runs.push_back(std::async(std::launch::async, [&] { return run(HUBCTL_PATH, {"/S:" + rig.url(0), "T:1"}); }));
+    }
+    for (auto& r : runs) {
+        const testsupport::ProcessResult done = r.get();
+        EXPECT_EQ(done.exitStatus, 0) << done.out << done.err;
+    }
+    EXPECT_EQ(hub.states() & 0xFU, 0U);  // ten toggles
+    std::size_t sets = 0;
+    for (const std::string& line : hub.received()) sets += line.rfind("SP", 0) == 0;
+    EXPECT_EQ(sets, 10U);
+}
+
+firmware::Bytes imageFor(std::size_t n) {
+    std::mt19937 gen(9);
+    firmware::Bytes bytes(n);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(gen());
+    const std::string marker = std::string(firmware::kPidMarker) + "\x0A\xB3";
+    std::copy(marker.begin(), marker.end(), bytes.begin() + 20);
+    bytes[40] = 0xFF;  // telnet's escape byte, twice in a row
+    bytes[41] = 0xFF;
+    return bytes;
+}
+
+TEST(RemoteHub, FirmwareUpdateThroughRfc2217NotRawTcp) {
+    const firmware::Bytes image = imageFor(5000);
+    const std::string file = ::testing::TempDir() + "remote-update.enc";
+    {
+        const firmware::Bytes scrambled = firmware::scramble(image, firmware::defaultKey());
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(scrambled.data()),
+                                                   std::streamsize(scrambled.size()));
+    }
+    sim::VirtualHub hub(recorded());
+    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}, {hub.path(), Ser2netAccepter::raw}});
+    const testsupport::ProcessResult raw = run(HUBFLASH_PATH, {rig.url(1), file});
+    EXPECT_EQ(raw.exitStatus, 5) << raw.err;
+    EXPECT_THAT(raw.err, HasSubstr("rfc2217://"));
+    for (const std::string& line : hub.received()) EXPECT_NE(line.rfind("EUFW", 0), 0U) << line;
+
+    const testsupport::ProcessResult done = run(HUBFLASH_PATH, {rig.url(0), file});
+    EXPECT_EQ(done.exitStatus, 0) << done.out << done.err;
+    EXPECT_EQ(hub.flashImage(), image);
+    EXPECT_TRUE(hub.loaderLineSettingsOk());
+}
+
+}  // namespace
+}  // namespace hubtest
