@@ -1,8 +1,8 @@
 #include "hublink/discovery.h"
 
-#include "hublink/port_url.h"
-
 #include "hublink/port_fanout.h"
+#include "hublink/port_url.h"
+#include "hublink/remotes.h"
 
 #include <cstdlib>
 
@@ -70,6 +70,12 @@ SysfsRegistry defaultRegistry() {
 }
 
 std::vector<std::string> getSerialPortList(Frontend frontend, const DeviceRegistry& registry) {
+    std::vector<std::string> ports = getLocalSerialPortList(frontend, registry);
+    for (std::string& url : configuredRemotes()) ports.push_back(std::move(url));
+    return ports;
+}
+
+std::vector<std::string> getLocalSerialPortList(Frontend frontend, const DeviceRegistry& registry) {
     const std::string devices = registry.deviceDirectory();
     std::vector<std::string> kept;
     for (std::string& path : registry.calloutDevices()) {

@@ -58,9 +58,16 @@ enum class Frontend {
     Desk,     // every serial device
 };
 
-// Candidate control ports in registry order.
+// Candidate control ports of a search: the registry's devices the front
+// end's filter keeps, in registry order, then the configured hubs on other
+// hosts (configuredRemotes in hublink/remotes.h: their URLs in configured
+// order, each once; entries that are no URL are told on standard error).
 std::vector<std::string> getSerialPortList(Frontend frontend = Frontend::Console,
                                            const DeviceRegistry& registry = defaultRegistry());
+
+// The registry's part of getSerialPortList alone.
+std::vector<std::string> getLocalSerialPortList(Frontend frontend = Frontend::Console,
+                                                const DeviceRegistry& registry = defaultRegistry());
 
 // Every serial device whose path contains `comportName` (case-sensitive).
 std::vector<std::string> getSerialPortListWithComport(
@@ -96,7 +103,8 @@ PortLookup Get_COM_Port(const std::string& COM_Name,
 // "TAVRIN" and long enough to hold positions 15-26. Otherwise none.
 std::optional<std::string> uidFromIdentify(const Exchange& exchange);
 
-// Asks every console candidate for its UID, all at once (one exchange each,
+// Asks every console candidate (getSerialPortList, hubs on other hosts
+// included) for its UID, all at once (one exchange each,
 // up to 1 s when a port is silent), and returns the first path in candidate
 // order whose UID equals `uid` exactly; empty when none does.
 std::string findCOMPortFromUID(const std::string& uid,
