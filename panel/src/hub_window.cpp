@@ -113,10 +113,10 @@ void HubWindow::search(const std::function<std::vector<std::string>()>& candidat
         drawn.start();
         while (drawn.elapsed() < 10) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
     }
-    {
-        const BusyCursor busy;
-        state_.data = queryPorts(*source_, candidates());
-    }
+    const std::vector<std::string> ports = candidates();
+    HubList found;
+    runWhileRepainting([&] { found = queryPorts(*source_, ports); });
+    state_.data = std::move(found);
     showHubs();
     setSearchInputsEnabled(true);
     parts_.tableView->resizeColumnsToContents();  // once per search, not per re-read

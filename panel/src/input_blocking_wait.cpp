@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QFutureWatcher>
 #include <QTimer>
+#include <QtConcurrent>
 
 namespace panel {
 
@@ -46,6 +48,16 @@ void waitWithoutInput(std::chrono::milliseconds duration) {
     QTimer::singleShot(duration, &loop, &QEventLoop::quit);
     loop.exec();
     qApp->removeEventFilter(&swallower);
+}
+
+void runWhileRepainting(const std::function<void()>& work) {
+    const BusyCursor busy;
+    QFutureWatcher<void> watcher;
+    QEventLoop loop;
+    QObject::connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(QtConcurrent::run(work));
+    if (!watcher.isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    watcher.waitForFinished();
 }
 
 }  // namespace panel

@@ -1,5 +1,6 @@
 // The window's rough edges, each as the user meets it against virtual hubs.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QTimer>
 #include <malloc.h>
@@ -93,6 +94,28 @@ private slots:
         QCOMPARE(rig.cell(0, "Off").left(2), QStringLiteral("2,"));
         QCOMPARE(table->columnWidth(offColumn), before);
         QVERIFY(table->horizontalHeader()->stretchLastSection());
+    }
+
+    // A search waits for silent ports: the window keeps painting meanwhile,
+    // with every control that reaches a hub held.
+    void aSearchKeepsTheWindowPainting() {
+        WindowRig rig;
+        sim::VirtualHub& hub = rig.addHub(hubWith(4, 0));
+        hub.setPersistentFault(fault(sim::Fault::Kind::Silent));
+        QString statusMeanwhile;
+        bool searchHeld = false;
+        QTimer::singleShot(150, [&] {
+            statusMeanwhile = rig.status();
+            searchHeld = !rig.child("searchButton")->isEnabled() && !rig.child("SearchComport")->isEnabled();
+        });
+        QElapsedTimer took;
+        took.start();
+        rig.searchFor(hub.path());
+        QVERIFY(took.elapsed() >= 400);  // the silent port's timeout
+        QCOMPARE(statusMeanwhile, QStringLiteral("Searching Hubs..."));
+        QVERIFY(searchHeld);
+        QCOMPARE(rig.status(), QStringLiteral("0 USB Hub(s) Found"));
+        QVERIFY(rig.child("searchButton")->isEnabled());
     }
 
     // A window left open for hours: clicks must not pile up memory. Each

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 
 namespace panel {
 
@@ -18,5 +19,11 @@ public:
 // events so nothing can be started while the pause lasts; the busy cursor
 // shows meanwhile.
 void waitWithoutInput(std::chrono::milliseconds duration);
+
+// Runs `work` on another thread and returns once it has ended; meanwhile the
+// window keeps repainting and takes no user input (the busy cursor shows).
+// The caller disables what must not be used meanwhile: events other than
+// input (timers, accessibility requests) are still delivered.
+void runWhileRepainting(const std::function<void()>& work);
 
 }  // namespace panel
