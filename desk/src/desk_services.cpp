@@ -7,6 +7,7 @@
 
 namespace desk {
 
+// Every serial device, then the configured hubs on other hosts.
 std::vector<std::string> DeskHubSource::allPorts() {
     return hublink::getSerialPortList(hublink::Frontend::Desk);
 }

@@ -32,7 +32,8 @@ public:
 // Nothing for none. Safe from any thread.
 void tellUnopened(const std::optional<hublink::OpenFailure>& failure);
 
-// hubpanel: USB serial adapters from the registry, QueryHubs2.
+// hubpanel: USB serial adapters from the registry, then the configured hubs
+// on other hosts (hublink/remotes.h), QueryHubs2.
 class PanelHubSource : public HubSource {
 public:
     std::vector<std::string> allPorts() override;
