@@ -47,6 +47,23 @@ void listsRemoteHubAfterLocal() {
 class PanelRemoteTest : public QObject {
     Q_OBJECT
 private slots:
+    // A URL typed into the control-port field: the hub is listed by it, and
+    // a switch click reaches it through ser2net.
+    void searchPortByUrlAndSwitch() {
+        WindowRig rig;
+        sim::VirtualHub& remote = rig.addHub(named("REMOTE000002", 0b0001));
+        testsupport::Ser2netRig server({{remote.path()}});
+        rig.searchFor(server.url(0));
+        QCOMPARE(rig.status(), QStringLiteral("1 USB Hub(s) Found"));
+        QCOMPARE(rig.cell(0, "ControlPortShort"), QString::fromStdString(server.url(0)));
+        remote.clearReceived();
+        rig.child("switch2")->click();
+        QCOMPARE(remote.states() & 0xFU, 0b0011U);
+        QCOMPARE(remote.received().at(1), std::string("SPkiwi    F3FFFFFF\r"));
+        rig.expectColours(0b0011, 4);
+        QVERIFY(rig.alerts.shown.empty());
+    }
+
     void panelSearchAllListsRemoteHubs() { listsRemoteHubAfterLocal<WindowRig>(); }
     void deskSearchAllListsRemoteHubs() { listsRemoteHubAfterLocal<WindowRigFor<desk::ViewController>>(); }
 };
