@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installation of everything besides the programs (their install() rules sit
 # beside their targets), and the Debian packages built by CPack:
 #   hubtools      component "cli": hubctl, hubflash, hubsim and their manual pages
