@@ -4,6 +4,9 @@
 // 2.1 s). Asked one after another the ratio would be about 6; asked
 // together it is about 1.
 //
+// Then a device farm's host: 1, 32 and 64 hubs, and 64 hubs beside 64 and
+// 192 silent ports, `hubctl /Q` against one hub's query or one timeout.
+//
 // Usage: search_bench [runs]   (default 5)
 
 #include <algorithm>
@@ -87,6 +90,62 @@ std::function<bool()> hubctl(const Bench& bench, std::vector<std::string> args, 
     };
 }
 
+// A device farm's host: `hubs` hubs paced at 9600 baud and `silent` ports
+// that never answer, all in one registry.
+struct Farm {
+    std::vector<std::unique_ptr<sim::VirtualHub>> devices;
+    std::unique_ptr<sim::FakeRegistry> registry;
+
+    Farm(int hubs, int silent) {
+        static int made = 0;
+        const auto root = std::filesystem::temp_directory_path() /
+                          ("search-farm-" + std::to_string(::getpid()) + "-" + std::to_string(++made));
+        registry = std::make_unique<sim::FakeRegistry>(root.string());
+        for (int k = 0; k < hubs + silent; ++k) {
+            sim::HubConfig config;
+            config.wireTiming = true;
+            devices.push_back(std::make_unique<sim::VirtualHub>(config));
+            if (k >= hubs) devices.back()->setPersistentFault({sim::Fault::Kind::Silent, 0, 0, {}});
+            registry->add("ttyUSB" + std::to_string(k), devices.back()->path());
+        }
+    }
+};
+
+// Median wall time of `hubctl /Q` over the farm, in ms; negative when it
+// did not list exactly the farm's hubs.
+double farmSearch(const Farm& farm, int hubs, int runs) {
+    const std::string found = std::to_string(hubs) + " Managed USB Hub(s) Found.";
+    std::vector<double> wall;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = Clock::now();
+        const auto r = testsupport::runProcess({HUBCTL_PATH, "/Q"}, {"HUBLINK_REGISTRY_ROOT=" + farm.registry->root()});
+        wall.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        if (r.exitStatus != 0 || r.out.find(found) == std::string::npos) return -1;
+    }
+    return median(wall);
+}
+
+// Searches that should not grow with the number of ports: hubs only against
+// one hub's query, hubs and silent ports against one timeout.
+bool farmCases(int runs) {
+    const double oneHub = farmSearch(Farm(1, 0), 1, runs);
+    std::printf("%-26s runs=%2d median=%7.1f ms\n", "hubctl /Q, 1 hub", runs, oneHub);
+    const struct {
+        int hubs, silent;
+    } sizes[] = {{32, 0}, {64, 0}, {64, 64}, {64, 192}};
+    for (const auto& size : sizes) {
+        const double ms = farmSearch(Farm(size.hubs, size.silent), size.hubs, runs);
+        if (ms < 0) {
+            std::fprintf(stderr, "farm of %d hubs, %d silent: wrong result\n", size.hubs, size.silent);
+            return false;
+        }
+        const bool silent = size.silent > 0;
+        std::printf("hubctl /Q, %3d hubs + %3d silent runs=%2d median=%7.1f ms ratio=%5.2f (to %s)\n", size.hubs,
+                    size.silent, runs, ms, ms / (silent ? 1000.0 : oneHub), silent ? "one timeout" : "one hub");
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) try {
@@ -111,7 +170,7 @@ int main(int argc, char** argv) try {
     };
     bool ok = true;
     for (const Case& c : cases) ok = runCase(c, runs) && ok;
-    return ok ? 0 : 1;
+    return farmCases(runs) && ok ? 0 : 1;
 } catch (const std::exception& e) {
     std::fprintf(stderr, "search_bench: %s\n", e.what());
     return 1;

@@ -1,5 +1,7 @@
 #include "hublink/port_fanout.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <exception>
 #include <filesystem>
@@ -31,6 +33,19 @@ std::vector<std::vector<std::size_t>> groupByDevice(const std::vector<std::strin
     return groups;
 }
 
+// Room for a descriptor per port asked at once, beside what the program
+// holds: the soft limit goes up towards the hard one (best effort; a port
+// that cannot be opened then is reported as such by its query).
+void makeRoomForDescriptors(std::size_t ports) {
+    constexpr rlim_t kHeadroom = 64;
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+    const rlim_t wanted = static_cast<rlim_t>(ports) + kHeadroom;
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted) return;
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 }  // namespace
 
 void forEachPort(const std::vector<std::string>& ports, const std::function<void(std::size_t)>& work,
@@ -40,6 +55,7 @@ void forEachPort(const std::vector<std::string>& ports, const std::function<void
         for (std::size_t i = 0; i < ports.size(); ++i) work(i);
         return;
     }
+    makeRoomForDescriptors(std::min(groups.size(), maxInFlight));
     std::exception_ptr failure;
     std::mutex failureMutex;
     WorkerPool::shared().run(groups.size(), maxInFlight, [&](std::size_t g) {

@@ -1,5 +1,7 @@
 #include "worker_pool.h"
 
+#include "hublink/port_fanout.h"
+
 #include <algorithm>
 #include <atomic>
 #include <system_error>
@@ -26,7 +28,7 @@ WorkerPool::~WorkerPool() {
 }
 
 WorkerPool& WorkerPool::shared() {
-    static WorkerPool* pool = new WorkerPool(31);
+    static WorkerPool* pool = new WorkerPool(kMaxPortsInFlight - 1);
     return *pool;
 }
 

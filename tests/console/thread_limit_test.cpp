@@ -2,6 +2,8 @@
 // every hub is still found, and nothing aborts.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "hub_harness.h"
 #include "process.h"
 
@@ -56,6 +58,28 @@ TEST(ThreadLimit, SearchesFindEveryHubWithoutAborting) {
         EXPECT_NE(r.out.find(c.expected), std::string::npos) << r.out;
         EXPECT_EQ(r.err.find("terminate"), std::string::npos) << r.err;
     }
+}
+
+// A farm's host: more candidates than the soft limit on open descriptors
+// allows at once. The search raises the limit and finds the hubs at the end.
+TEST(ThreadLimit, MoreCandidatesThanTheSoftDescriptorLimit) {
+    constexpr int kSilent = 192;
+    constexpr int kFound = 8;
+    Registry registry;
+    std::vector<std::unique_ptr<sim::VirtualHub>> devices;
+    for (int i = 0; i < kSilent + kFound; ++i) {
+        devices.push_back(std::make_unique<sim::VirtualHub>());
+        if (i < kSilent) devices.back()->setPersistentFault({sim::Fault::Kind::Silent, 0, 0, {}});
+        registry.add("ttyUSB" + std::to_string(i), devices.back()->path());
+    }
+    const Lines argv{"/bin/sh", "-c", "ulimit -Sn 96 && exec \"$0\" \"$@\"", HUBCTL_PATH, "/Q"};
+    const auto start = std::chrono::steady_clock::now();
+    const testsupport::ProcessResult r =
+        testsupport::runProcess(argv, {"HUBLINK_REGISTRY_ROOT=" + registry.root()}, std::chrono::seconds(20));
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.out.find(std::to_string(kFound) + " Managed USB Hub(s) Found."), std::string::npos) << r.out;
+    // Every candidate waited at the same time: one timeout, not one per batch.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1800));
 }
 
 }  // namespace

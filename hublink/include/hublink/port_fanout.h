@@ -10,9 +10,11 @@
 
 namespace hublink {
 
-// Ports asked at the same time at most, so a host with hundreds of serial
-// devices does not open them all at once.
-inline constexpr std::size_t kMaxPortsInFlight = 32;
+// Ports asked at the same time at most. A device farm's host carries
+// hundreds of serial devices: asked all at once a search costs one timeout
+// whatever their number, where 32 at a time cost one timeout per 32 silent
+// ports. The soft limit on open descriptors is raised to fit, when it can be.
+inline constexpr std::size_t kMaxPortsInFlight = 256;
 
 // Runs `work(i)` for every index of `ports`, on the calling thread and up to
 // `maxInFlight - 1` threads kept for the program's whole life, and returns
