@@ -18,6 +18,7 @@
 #include <exception>
 #include <vector>
 
+#include "bench_stats.h"
 #include "firmware/packet_channel.h"
 #include "firmware/update_flow.h"
 #include "hublink/cppmain.h"
@@ -36,11 +37,7 @@ double millisSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t mid = values.size() / 2;
-    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
+using bench::median;
 
 double wireMillis(std::size_t bytes) { return double(bytes) * kBitsPerByte / kBaud * 1000.0; }
 

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_stats.h"
 #include "process.h"
 #include "sim/virtual_hub.h"
 
@@ -35,11 +36,7 @@ struct Case {
     std::vector<std::string> args;  // after the program name; "{port}" is replaced
 };
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t mid = values.size() / 2;
-    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
+using bench::median;
 
 std::vector<std::string> commandLine(const Case& c, const std::string& port) {
     std::vector<std::string> argv{HUBCTL_PATH};

@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_stats.h"
 #include "firmware/update_flow.h"
 #include "process.h"
 #include "sim/virtual_hub.h"
@@ -54,11 +55,7 @@ struct Case {
     std::vector<std::string> args;  // after the program name; "{port}" is replaced
 };
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t mid = values.size() / 2;
-    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
+using bench::median;
 
 double millisSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_stats.h"
 #include "hublink/discovery.h"
 #include "hublink/hub_query.h"
 #include "hublink/port_fanout.h"
@@ -31,11 +32,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t mid = values.size() / 2;
-    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
+using bench::median;
 
 struct Bench {
     std::vector<std::unique_ptr<sim::VirtualHub>> hubs;
