@@ -1,9 +1,11 @@
 # SPDX-License-Identifier: MIT
 # Installation of everything besides the programs (their install() rules sit
 # beside their targets), and the Debian packages built by CPack:
-#   hubtools      component "cli": hubctl, hubflash, hubsim and their manual pages
+#   hubtools      component "cli": hubctl, hubflash, hubsim, their manual pages
+#                 and bash completion
 #   hubtools-gui  component "gui": hubpanel, portdesk, their manual pages,
-#                 desktop entries and icon
+#                 desktop entries, AppStream metadata and icon
+# Each carries the Debian copyright file and changelog in share/doc/PACKAGE.
 # `cmake --install BUILD` installs both; `cpack -G DEB` in BUILD makes the
 # packages, with dependencies computed from the binaries by dpkg-shlibdeps.
 
@@ -37,13 +39,73 @@ function(hub_man_pages component)
           COMPONENT ${component})
 endfunction()
 
+# The Debian changelog, compressed as the manual pages are; its newest entry
+# must carry the version CPack gives the packages.
+set(HUB_CHANGELOG ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz)
+add_custom_command(
+  OUTPUT ${HUB_CHANGELOG}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+  COMMAND ${CMAKE_COMMAND} -E copy ${HUB_PACKAGING_DIR}/changelog ${CMAKE_BINARY_DIR}/packaging/changelog.Debian
+  COMMAND ${HUB_GZIP} -9nf ${CMAKE_BINARY_DIR}/packaging/changelog.Debian
+  DEPENDS ${HUB_PACKAGING_DIR}/changelog
+  COMMENT "Compressing the Debian changelog"
+  VERBATIM)
+add_custom_target(hub_changelog ALL DEPENDS ${HUB_CHANGELOG})
+
+function(hub_package_docs component package)
+  install(FILES ${HUB_PACKAGING_DIR}/copyright ${HUB_CHANGELOG}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package}
+          COMPONENT ${component})
+  # Only what the packages need: a tag that does not apply to them, see the file.
+  install(FILES ${HUB_PACKAGING_DIR}/lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+          RENAME ${package}
+          COMPONENT ${component}
+          EXCLUDE_FROM_ALL)
+endfunction()
+
+# A stripped install (CPack strips) also drops the compiler's .comment
+# section, as Debian's dh_strip does; strip alone keeps it. Runs after the
+# programs' own install rules, which come earlier in the tree.
+function(hub_strip_comments component)
+  foreach(program IN LISTS ARGN)
+    install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+  execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+                          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\"
+                  COMMAND_ERROR_IS_FATAL ANY)
+endif()"
+            COMPONENT ${component})
+  endforeach()
+endfunction()
+
 hub_man_pages(cli hubctl hubflash hubsim)
+hub_package_docs(cli hubtools)
+hub_strip_comments(cli hubctl hubflash hubsim)
 set(HUB_PACKAGE_COMPONENTS cli)
+
+# One completion file serves the three programs; bash-completion loads it
+# by the command's name, so the other two names link to it.
+set(HUB_COMPLETION_DIR ${CMAKE_BINARY_DIR}/packaging/bash-completion)
+file(MAKE_DIRECTORY ${HUB_COMPLETION_DIR})
+configure_file(${HUB_PACKAGING_DIR}/bash-completion/hubtools ${HUB_COMPLETION_DIR}/hubctl COPYONLY)
+file(CREATE_LINK hubctl ${HUB_COMPLETION_DIR}/hubflash SYMBOLIC)
+file(CREATE_LINK hubctl ${HUB_COMPLETION_DIR}/hubsim SYMBOLIC)
+install(FILES ${HUB_COMPLETION_DIR}/hubctl ${HUB_COMPLETION_DIR}/hubflash ${HUB_COMPLETION_DIR}/hubsim
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        COMPONENT cli)
 
 if(HUB_BUILD_GUI)
   hub_man_pages(gui hubpanel portdesk)
-  install(FILES ${HUB_PACKAGING_DIR}/hubpanel.desktop ${HUB_PACKAGING_DIR}/portdesk.desktop
+  hub_package_docs(gui hubtools-gui)
+  hub_strip_comments(gui hubpanel portdesk)
+  # The desktop entries are named by their AppStream IDs.
+  install(FILES ${HUB_PACKAGING_DIR}/org.example.hubtools.hubpanel.desktop
+                ${HUB_PACKAGING_DIR}/org.example.hubtools.portdesk.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+          COMPONENT gui)
+  install(FILES ${HUB_PACKAGING_DIR}/org.example.hubtools.hubpanel.metainfo.xml
+                ${HUB_PACKAGING_DIR}/org.example.hubtools.portdesk.metainfo.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
           COMPONENT gui)
   install(FILES ${HUB_PACKAGING_DIR}/hubtools.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
@@ -68,6 +130,12 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${HUB_PACKAGING_DIR}/changelog)
+file(STRINGS ${HUB_PACKAGING_DIR}/changelog HUB_CHANGELOG_TOP LIMIT_COUNT 1)
+set(HUB_DEBIAN_VERSION ${CPACK_PACKAGE_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE})
+if(NOT HUB_CHANGELOG_TOP MATCHES "^hubtools \\(${HUB_DEBIAN_VERSION}\\) ")
+  message(WARNING "packaging/changelog: the newest entry is not for ${HUB_DEBIAN_VERSION}: ${HUB_CHANGELOG_TOP}")
+endif()
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${HUB_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds the Debian packages from a build tree and checks them: what each
 # holds, its dependencies, the programs of the command-line package run from
-# an unpacked copy (against a virtual hub of the packaged hubsim), and the
-# desktop entries, icon and manual pages.
+# an unpacked copy (against a virtual hub of the packaged hubsim), the
+# desktop entries, AppStream metadata, icon, manual pages and bash completion,
+# the copyright file and changelog, and lintian's verdict (no error, no warning).
 # Usage: scripts/package_test.sh [BUILD_DIR]      (default: build)
 # Needs, besides the build's packages: dpkg-dev file man-db groff-base
-# desktop-file-utils.
+# desktop-file-utils lintian appstream.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -21,12 +22,13 @@ check() {  # check DESCRIPTION COMMAND...: passes when COMMAND succeeds
 }
 
 missing=()
-for tool in cmake cpack dpkg-deb dpkg-shlibdeps file readelf man lexgrog desktop-file-validate gzip; do
+for tool in cmake cpack dpkg-deb dpkg-shlibdeps dpkg-parsechangelog file readelf nm man lexgrog \
+            desktop-file-validate gzip lintian appstreamcli; do
   command -v "$tool" >/dev/null || missing+=("$tool")
 done
 if ((${#missing[@]})); then
   echo "package_test: missing ${missing[*]}" >&2
-  echo "package_test: apt-get install dpkg-dev file man-db groff-base desktop-file-utils" >&2
+  echo "package_test: apt-get install dpkg-dev file man-db groff-base desktop-file-utils lintian appstream" >&2
   exit 2
 fi
 
@@ -93,17 +95,28 @@ check "hubtools-gui: dependencies computed from the binaries (libc6)" grep -q 'l
 check "hubtools-gui: depends on Qt 6 widgets" grep -q 'libqt6widgets6' <<<"$gui_depends"
 
 # --- contents ----------------------------------------------------------------
-# Every entry that is not a directory, as "MODE PATH", sorted.
-entries() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $1, $6 }' | sort; }
-cli_expected="-rw-r--r-- ./usr/share/man/man1/hubctl.1.gz
+# Every entry that is not a directory, as "MODE PATH[ -> TARGET]", sorted.
+entries() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { $2 = $3 = $4 = $5 = ""; print }' | tr -s ' ' | sort; }
+cli_expected="-rw-r--r-- ./usr/share/bash-completion/completions/hubctl
+lrwxrwxrwx ./usr/share/bash-completion/completions/hubflash -> hubctl
+lrwxrwxrwx ./usr/share/bash-completion/completions/hubsim -> hubctl
+-rw-r--r-- ./usr/share/doc/hubtools/changelog.Debian.gz
+-rw-r--r-- ./usr/share/doc/hubtools/copyright
+-rw-r--r-- ./usr/share/lintian/overrides/hubtools
+-rw-r--r-- ./usr/share/man/man1/hubctl.1.gz
 -rw-r--r-- ./usr/share/man/man1/hubflash.1.gz
 -rw-r--r-- ./usr/share/man/man1/hubsim.1.gz
 -rwxr-xr-x ./usr/bin/hubctl
 -rwxr-xr-x ./usr/bin/hubflash
 -rwxr-xr-x ./usr/bin/hubsim"
-gui_expected="-rw-r--r-- ./usr/share/applications/hubpanel.desktop
--rw-r--r-- ./usr/share/applications/portdesk.desktop
+gui_expected="-rw-r--r-- ./usr/share/applications/org.example.hubtools.hubpanel.desktop
+-rw-r--r-- ./usr/share/applications/org.example.hubtools.portdesk.desktop
+-rw-r--r-- ./usr/share/doc/hubtools-gui/changelog.Debian.gz
+-rw-r--r-- ./usr/share/doc/hubtools-gui/copyright
 -rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/hubtools.svg
+-rw-r--r-- ./usr/share/lintian/overrides/hubtools-gui
+-rw-r--r-- ./usr/share/metainfo/org.example.hubtools.hubpanel.metainfo.xml
+-rw-r--r-- ./usr/share/metainfo/org.example.hubtools.portdesk.metainfo.xml
 -rw-r--r-- ./usr/share/man/man1/hubpanel.1.gz
 -rw-r--r-- ./usr/share/man/man1/portdesk.1.gz
 -rwxr-xr-x ./usr/bin/hubpanel
@@ -111,12 +124,12 @@ gui_expected="-rw-r--r-- ./usr/share/applications/hubpanel.desktop
 cli_entries=$(entries "$cli")
 gui_entries=$(entries "$gui")
 if [ "$cli_entries" = "$(sort <<<"$cli_expected")" ]; then
-  pass "hubtools holds exactly the three programs and their manual pages"
+  pass "hubtools holds exactly the three programs, their manual pages, completion and documents"
 else
   fail "hubtools contents"; diff <(sort <<<"$cli_expected") <(echo "$cli_entries") || true
 fi
 if [ "$gui_entries" = "$(sort <<<"$gui_expected")" ]; then
-  pass "hubtools-gui holds exactly the two windows, their manual pages, desktop entries and icon"
+  pass "hubtools-gui holds exactly the two windows, their manual pages, desktop entries, metadata, icon and documents"
 else
   fail "hubtools-gui contents"; diff <(sort <<<"$gui_expected") <(echo "$gui_entries") || true
 fi
@@ -140,6 +153,45 @@ for program in hubctl hubflash hubsim; do
 done
 for program in hubpanel portdesk; do
   check "$program: every shared library found" libraries_found "$scratch/gui/usr/bin/$program"
+done
+
+hardened() {  # full RELRO, stack protector and fortified functions
+  local binary=$1 dynamic symbols
+  dynamic=$(readelf -d "$binary") && symbols=$(nm -D "$binary") &&
+    readelf -lW "$binary" | grep -q GNU_RELRO && grep -q 'BIND_NOW\|Flags:.* NOW' <<<"$dynamic" &&
+    grep -q '__stack_chk_fail' <<<"$symbols" && grep -q '__[a-z_]*_chk\b' <<<"$symbols"
+}
+for binary in "$scratch"/cli/usr/bin/* "$scratch"/gui/usr/bin/*; do
+  check "$(basename "$binary"): built with the hardening flags" hardened "$binary"
+  check "$(basename "$binary"): stripped" grep -q ', stripped' <<<"$(file -b "$binary")"
+  check "$(basename "$binary"): no .comment section" test -z "$(readelf -S "$binary" | grep -F .comment)"
+done
+
+# --- copyright file and changelog ----------------------------------------------
+for tree in cli gui; do
+  package=hubtools
+  [ "$tree" = cli ] || package=hubtools-gui
+  doc=$scratch/$tree/usr/share/doc/$package
+  check "$package: machine-readable copyright file under the MIT licence" \
+    grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$doc/copyright"
+  check "$package: copyright names the MIT licence" grep -qx 'License: MIT' "$doc/copyright"
+  gzip -dc "$doc/changelog.Debian.gz" >"$scratch/$package.changelog"
+  check "$package: changelog's newest entry is $version-1" \
+    test "$(dpkg-parsechangelog -l "$scratch/$package.changelog" -S Version)" = "$version-1"
+done
+
+# --- lintian -------------------------------------------------------------------
+# Errors and warnings fail; info and pedantic tags are shown.
+for deb in "$cli" "$gui"; do
+  name=$(basename "$deb")
+  tags=$(lintian --display-info --pedantic --display-experimental --tag-display-limit 0 "$deb" 2>/dev/null)
+  serious=$(grep '^[EW]: ' <<<"$tags" || true)
+  [ -z "$tags" ] || sed 's/^/     /' <<<"$tags"
+  if [ -z "$serious" ] && lintian --fail-on error,warning "$deb" >/dev/null 2>&1; then
+    pass "$name: lintian reports no error and no warning"
+  else
+    fail "$name: lintian"
+  fi
 done
 
 # --- the command-line programs, run from the unpacked package ---------------
@@ -204,6 +256,14 @@ if [ "$status" -eq 0 ] && [ "$(tail -n 1 "$scratch/flash.out")" = "Firmware prog
 else
   fail "hubflash update (exit $status)"; cat "$scratch/flash.out" "$scratch/flash.err"
 fi
+
+# The packaged completion offers the virtual hub after "hubctl /S:"; it is
+# loaded by the name of each program (hubflash and hubsim link to it).
+completions=$scratch/cli/usr/share/bash-completion/completions
+offers=$(bash -c 'source "$1/hubsim" && complete -p hubctl hubflash hubsim >/dev/null &&
+                  COMP_LINE="hubctl /S:" COMP_POINT=10 && _hubctl && printf "%s\n" "${COMPREPLY[@]}"' \
+         _ "$completions" 2>&1)
+check "bash completion offers $hub after hubctl /S:" test "$offers" = "$hub"
 unset HUBLINK_REGISTRY_ROOT
 
 # --- the windows start from the unpacked package -----------------------------
@@ -221,13 +281,20 @@ done
 # --- desktop entries and icon ------------------------------------------------
 icon=$scratch/gui/usr/share/icons/hicolor/scalable/apps/hubtools.svg
 for program in hubpanel portdesk; do
-  entry=$scratch/gui/usr/share/applications/$program.desktop
+  id=org.example.hubtools.$program
+  entry=$scratch/gui/usr/share/applications/$id.desktop
+  metainfo=$scratch/gui/usr/share/metainfo/$id.metainfo.xml
   report=$(desktop-file-validate "$entry" 2>&1) && [ -z "$report" ] &&
     pass "$program.desktop passes desktop-file-validate" ||
     { fail "$program.desktop: desktop-file-validate"; echo "$report"; }
   check "$program.desktop: Exec= runs the packaged $program" grep -qx "Exec=$program" "$entry"
   check "$program.desktop: Icon= names the packaged icon" grep -qx "Icon=$(basename "$icon" .svg)" "$entry"
   check "$program.desktop: Categories" grep -q '^Categories=.*HardwareSettings;' "$entry"
+  report=$(appstreamcli validate --no-net --pedantic "$metainfo" 2>&1) &&
+    pass "$id.metainfo.xml passes appstreamcli validate --no-net" ||
+    { fail "$id.metainfo.xml: appstreamcli validate"; echo "$report"; }
+  check "$id.metainfo.xml launches $id.desktop" \
+    grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo"
 done
 check "icon is an SVG document" grep -q '<svg xmlns="http://www.w3.org/2000/svg"[^>]*viewBox=' "$icon"
 check "icon ends its SVG element" test "$(tail -n 1 "$icon")" = "</svg>"

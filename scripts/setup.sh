@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
           nlohmann-json3-dev qt6-base-dev libgtest-dev libgmock-dev
           xvfb xauth jq
-          dpkg-dev file man-db groff-base desktop-file-utils
+          dpkg-dev file man-db groff-base desktop-file-utils lintian appstream bash-completion
           ser2net libgensio-dev libwrap0-dev libssl-dev openssl python3-labgrid)
 missing=()
 for p in "${packages[@]}"; do
