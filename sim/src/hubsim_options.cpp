@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "fault_spec.h"
+#include "fault_option.h"
 #include "hub_model.h"
 #include "state_text.h"
 
@@ -112,7 +112,7 @@ std::string setStates(SimOptions& o, const std::string& v) {
 
 // Faults apply to every hub, in the order given.
 std::string addFault(SimOptions& o, const std::string& v) {
-    ParsedFault parsed = parseFaultSpec(v);
+    ParsedFault parsed = parseFaultOption(v);
     if (!parsed.fault) return parsed.error;
     if (const Fault* hub = std::get_if<Fault>(&*parsed.fault))
         o.hub.faults.push_back(*hub);
@@ -215,11 +215,11 @@ path on a line of its own, and serves them until SIGINT or SIGTERM.
   --tree DIR          also build a device registry under DIR (DIR/sys, DIR/dev)
                       with each hub as DIR/dev/ttyUSB<k> on an ftdi_sio
                       adapter, print those paths instead, remove it at exit
-  --fault SPEC        make every hub misbehave as SPEC says (repeatable; see
+  --fault FAULT       make every hub misbehave as FAULT says (repeatable; see
                       Faults below)
   -h, --help          this text
 
-Faults: SPEC is KIND[:COMMAND][:N]. A hub fault strikes every line of
+Faults: FAULT is KIND[:COMMAND][:N]. A hub fault strikes every line of
 COMMAND (one of ?Q E?Q2 GP SP FP WP CP ESDD RD RH EUFW), or every line when
 COMMAND is left out; the command still takes effect, only its reply changes.
 With several faults, the first given that fits a line decides its reply.

@@ -27,9 +27,9 @@ failed=0
 complete_line() {
   COMP_LINE=$1
   COMP_POINT=${#COMP_LINE}
-  local command=${COMP_LINE%% *} spec function
-  spec=$(complete -p "$command" 2>/dev/null) || { COMPREPLY=("<no completion for $command>"); return; }
-  function=${spec#*-F }
+  local command=${COMP_LINE%% *} registered function
+  registered=$(complete -p "$command" 2>/dev/null) || { COMPREPLY=("<no completion for $command>"); return; }
+  function=${registered#*-F }
   function=${function%% *}
   COMP_WORDS=()
   local rest=$COMP_LINE word=

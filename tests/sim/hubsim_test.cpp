@@ -10,7 +10,7 @@
 #include <numeric>
 #include <set>
 
-#include "fault_spec.h"
+#include "fault_option.h"
 #include "hubsim_options.h"
 #include "isp_packets.h"
 #include "pty_client.h"

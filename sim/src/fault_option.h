@@ -16,13 +16,13 @@ using AnyFault = std::variant<Fault, LoaderFault>;
 
 struct ParsedFault {
     std::optional<AnyFault> fault;
-    std::string error;  // set when fault is empty; names the spec and its kind's form
+    std::string error;  // set when fault is empty; names the option and its kind's form
 };
 
 // Hub kinds take an optional COMMAND (a code the hub knows); loader kinds
 // take none. N is decimal digits within the kind's bounds. "reply" takes a
-// TEXT in place of N: the rest of the spec, colons included.
-ParsedFault parseFaultSpec(std::string_view spec);
+// TEXT in place of N: the rest of the option, colons included.
+ParsedFault parseFaultOption(std::string_view option);
 
 // Every kind's name, in the order --help lists them.
 std::vector<std::string_view> faultKindNames();

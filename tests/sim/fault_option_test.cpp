@@ -1,11 +1,11 @@
-// hubsim's --fault values read into the library's faults, and the specs
+// hubsim's --fault values read into the library's faults, and the values
 // that must be refused with a reason.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 
-#include "fault_spec.h"
+#include "fault_option.h"
 #include "hubsim_options.h"
 
 namespace {
@@ -45,10 +45,10 @@ TEST(FaultSpec, EachKindReadsIntoItsFault) {
         {"loader-slow-erase:1500", LoaderFault{LoaderKind::SlowErase, 0, 0, 1500}},
         {"loader-image-checksum", LoaderFault{LoaderKind::WrongImageChecksum}},
     };
-    for (const auto& [spec, expected] : rows) {
-        const sim::ParsedFault parsed = sim::parseFaultSpec(spec);
-        ASSERT_TRUE(parsed.fault.has_value()) << spec << ": " << parsed.error;
-        EXPECT_TRUE(*parsed.fault == expected) << spec;
+    for (const auto& [option, expected] : rows) {
+        const sim::ParsedFault parsed = sim::parseFaultOption(option);
+        ASSERT_TRUE(parsed.fault.has_value()) << option << ": " << parsed.error;
+        EXPECT_TRUE(*parsed.fault == expected) << option;
     }
 }
 
@@ -76,10 +76,10 @@ TEST(FaultSpec, RefusedWithTheReason) {
         {"loader-silent:1", "loader-silent takes no value"},
         {"loader-ignore-connects:0", "N wants a number from 1 to 1000"},
     };
-    for (const auto& [spec, reason] : rows) {
-        const sim::ParsedFault parsed = sim::parseFaultSpec(spec);
-        EXPECT_FALSE(parsed.fault.has_value()) << spec;
-        EXPECT_TRUE(parsed.error.starts_with("--fault " + spec + ": ")) << parsed.error;
+    for (const auto& [option, reason] : rows) {
+        const sim::ParsedFault parsed = sim::parseFaultOption(option);
+        EXPECT_FALSE(parsed.fault.has_value()) << option;
+        EXPECT_TRUE(parsed.error.starts_with("--fault " + option + ": ")) << parsed.error;
         EXPECT_NE(parsed.error.find(reason), std::string::npos) << parsed.error;
     }
 }

@@ -1,4 +1,4 @@
-#include "fault_spec.h"
+#include "fault_option.h"
 
 #include <algorithm>
 #include <charconv>
@@ -187,27 +187,27 @@ std::string takeValue(const KindRule& rule, const Rest& rest, Fields& fields) {
     return takeNumber(rule, *rest, fields);
 }
 
-ParsedFault failure(std::string_view spec, const std::string& why, const KindRule* rule) {
-    std::string error = "--fault " + std::string(spec) + ": " + why;
+ParsedFault failure(std::string_view option, const std::string& why, const KindRule* rule) {
+    std::string error = "--fault " + std::string(option) + ": " + why;
     if (rule) error += "; the form is " + std::string(rule->form);
     return {std::nullopt, error};
 }
 
 }  // namespace
 
-ParsedFault parseFaultSpec(std::string_view spec) {
-    const std::size_t colon = spec.find(':');
-    const std::string_view kind = spec.substr(0, colon);
+ParsedFault parseFaultOption(std::string_view option) {
+    const std::size_t colon = option.find(':');
+    const std::string_view kind = option.substr(0, colon);
     const KindRule* rule = findKind(kind);
     if (rule == nullptr) {
         const std::string why = "no fault is called '" + std::string(kind) + "' (see hubsim --help)";
-        return failure(spec, why, nullptr);
+        return failure(option, why, nullptr);
     }
-    Rest rest = colon == std::string_view::npos ? Rest() : Rest(spec.substr(colon + 1));
+    Rest rest = colon == std::string_view::npos ? Rest() : Rest(option.substr(colon + 1));
     Fields fields;
     std::string error = takeCommand(*rule, rest, fields);
     if (error.empty()) error = takeValue(*rule, rest, fields);
-    if (!error.empty()) return failure(spec, error, rule);
+    if (!error.empty()) return failure(option, error, rule);
     return {rule->make(fields), {}};
 }
 
