@@ -31,10 +31,10 @@ sim::HubConfig recorded(std::uint32_t states = 0) {
     return config;
 }
 
-testsupport::ProcessResult run(const char* program, const Lines& args, const Lines& env = {}) {
+testsupport::ProcessResult run(const char* program, const Lines& args) {
     Lines argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
-    return testsupport::runProcess(argv, env, 30s);
+    return testsupport::runProcess(argv, {}, 30s);
 }
 
 std::string replaced(std::string text, std::string url, bool json = false) {
@@ -87,22 +87,6 @@ TEST(RemoteHub, NoServerGivesTheCommandsOwnFailureAndTheReason) {
     EXPECT_EQ(set.exitStatus, 1);
     EXPECT_THAT(set.err, HasSubstr(url));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-}
-
-// The password crosses the network inside TLS, and only to a server whose
-// certificate the configured CA signed.
-TEST(RemoteHub, TlsOnlyWithTheRightCertificate) {
-    sim::VirtualHub hub(recorded(0b0001));
-    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217Tls}});
-    const testsupport::ProcessResult wrong =
-        run(HUBCTL_PATH, {"/S:" + rig.url(0), "1:2"}, {"HUBLINK_CA=" + rig.otherCaFile()});
-    EXPECT_EQ(wrong.exitStatus, 1);
-    EXPECT_THAT(wrong.err, HasSubstr("TLS"));
-    EXPECT_TRUE(hub.received().empty());
-    const testsupport::ProcessResult right =
-        run(HUBCTL_PATH, {"/S:" + rig.url(0), "1:2"}, {"HUBLINK_CA=" + rig.caFile()});
-    EXPECT_EQ(right.exitStatus, 0) << right.out << "|" << right.err;
-    EXPECT_EQ(hub.states() & 0xFU, 0b0011U);
 }
 
 // A ser2net port takes one client at a time: the others are turned away and

@@ -19,7 +19,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <numeric>
 #include <optional>
 #include <string>
@@ -357,30 +356,6 @@ TEST(NetLine, TlsRefusesACertificateForAnotherHost) {
     EXPECT_TRUE(hub.received().empty());
 }
 
-TEST(NetLine, LinesOnSeveralThreadsAreIndependent) {
-    std::vector<std::unique_ptr<sim::VirtualHub>> hubs;
-    std::vector<testsupport::Ser2netExport> exports;
-    for (int i = 0; i < 4; ++i) {
-        hubs.push_back(std::make_unique<sim::VirtualHub>(recording()));
-        const auto accepter = i % 2 ? Ser2netAccepter::raw : Ser2netAccepter::rfc2217;
-        exports.push_back({hubs.back()->path(), accepter});
-    }
-    Ser2netRig rig(exports);
-    std::array<int, 4> good{};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 4; ++i)
-        threads.emplace_back([&, i] {
-            NetLine line;
-            for (int round = 0; round < 5 && line.open(rig.url(i), 9600); ++round, line.close())
-                good[i] += exchange(line, "?Q\r") == kIdentifyReply;
-        });
-    for (auto& t : threads) t.join();
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(good[i], 5) << "line " << i;
-        EXPECT_EQ(hubs[i]->received().size(), 5u) << "hub " << i;
-    }
-}
-
 TEST(NetLine, ReleasesEveryDescriptorOnEveryPath) {
     // A hub each: ser2net lets go of a device only some time after its client.
     sim::VirtualHub hub, tlsHub, rawHub;
@@ -406,33 +381,6 @@ TEST(NetLine, ReleasesEveryDescriptorOnEveryPath) {
     const long before = hubtest::openDescriptorCount();
     for (int round = 0; round < 3; ++round) everyPath();
     EXPECT_EQ(hubtest::openDescriptorCount(), before);
-}
-
-// Not a bound on anyone's machine: a figure for the record, with a sanity
-// check that the wire timing is in effect and ser2net adds no large delay.
-TEST(NetLine, ExchangeTimeThroughSer2netAgainstWireTime) {
-    sim::HubConfig config;
-    config.wireTiming = true;
-    sim::VirtualHub hub(config);
-    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}});
-    NetLine line;
-    auto start = Clock::now();
-    ASSERT_TRUE(line.open(rig.url(0), 9600));
-    const double openSeconds = secondsSince(start);
-    std::vector<double> times;
-    for (int i = 0; i < 15; ++i) {
-        start = Clock::now();
-        ASSERT_EQ(exchange(line, "?Q\r"), kIdentifyReply);
-        times.push_back(secondsSince(start));
-    }
-    std::sort(times.begin(), times.end());
-    const double wire = (3 + kIdentifyReply.size()) * 10 / 9600.0;
-    std::cout << "open " << openSeconds * 1000 << " ms; ?Q exchange median "
-              << times[times.size() / 2] * 1000 << " ms (min " << times.front() * 1000 << ", max "
-              << times.back() * 1000 << "), wire " << wire * 1000 << " ms\n";
-    RecordProperty("exchange_median_us", int(times[times.size() / 2] * 1e6));
-    EXPECT_GT(times.front(), wire * 0.95);
-    EXPECT_LT(times[times.size() / 2], wire + 0.1);
 }
 
 }  // namespace
