@@ -164,7 +164,9 @@ std::string CPPMain::exchange(const std::string& portPath, const std::string& co
         byte = got.front();
         return 1;
     };
-    return receiveReplyLine(next, rcvBuf, bound);
+    std::string outcome = receiveReplyLine(next, rcvBuf, bound);
+    if (outcome == "OK") line->replyComplete();  // read byte by byte: up to its LF
+    return outcome;
 }
 
 int CPPMain::SendCommand_Update(const std::string& port, const std::uint8_t* sendBuf,

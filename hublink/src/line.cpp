@@ -53,6 +53,7 @@ public:
     explicit NetworkLine(NetLine& line) : line_(line) {}
 
     LineResult purge() override { return lineResult(line_.purge(), LineFault::read); }
+    void replyComplete() override { line_.replyComplete(); }
     LineResult write(std::span<const std::uint8_t> bytes) override {
         return lineResult(line_.write(bytes), LineFault::write);
     }

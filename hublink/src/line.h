@@ -48,6 +48,10 @@ public:
 
     // Drops input nobody has read (a late reply to an earlier exchange).
     virtual LineResult purge() = 0;
+    // Says the exchange got its whole reply and read nothing after it. A
+    // line that must wait for late bytes before it can drop them (one over
+    // the network) need not wait at the next purge; others ignore this.
+    virtual void replyComplete() {}
     // All of `bytes`, in one go where the line allows it.
     virtual LineResult write(std::span<const std::uint8_t> bytes) = 0;
     // Waits until input arrives or `deadline` passes, then appends at most

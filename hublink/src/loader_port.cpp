@@ -44,6 +44,7 @@ int LoaderPort::receive(std::uint8_t* buf, std::size_t len, int millis) {
         if (read.fault == LineFault::gone) break;  // the device went away: what came is all
         if (!read.ok()) return -1;
     }
+    if (got.size() == len) line_->replyComplete();  // never read past `len`
     std::copy(got.begin(), got.end(), buf);
     return static_cast<int>(got.size());
 }

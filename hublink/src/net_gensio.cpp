@@ -178,6 +178,7 @@ int GensioLink::onEvent(const Event& event) {
 int GensioLink::onRead(const Event& event) {
     if (event.err != 0) hungUp_ = true;
     const std::size_t room = kEarlyKept - std::min(kEarlyKept, early_.size());
+    if (event.err == 0 && *event.len > 0) lastInput_ = Clock::now();
     if (event.err == 0)
         early_.append(reinterpret_cast<const char*>(event.buf),
                       std::min<std::size_t>(*event.len, room));
@@ -289,6 +290,7 @@ LinkStatus GensioLink::readSome(std::uint8_t* buf, std::size_t len, std::size_t&
     gensio_time left = timeLeft(deadline);
     const int err = gensio_read_s(io_, &count, buf, len, &left);
     got = count;
+    if (got > 0) lastInput_ = Clock::now();
     return conclude(err);
 }
 
@@ -301,13 +303,30 @@ LinkStatus GensioLink::writeAll(const std::uint8_t* data, std::size_t len, std::
     return conclude(err == 0 && count < len ? GE_TIMEDOUT : err);
 }
 
-LinkStatus GensioLink::dropUntilQuiet(Clock::duration quiet, Clock::time_point deadline) {
+LinkStatus GensioLink::dropArrived(std::size_t& dropped) {
     std::uint8_t sink[256];
-    std::size_t got = 0;
-    LinkStatus status = LinkStatus::ok;
-    do status = readSome(sink, sizeof sink, got, std::min(deadline, Clock::now() + quiet));
-    while (status == LinkStatus::ok && got > 0 && Clock::now() < deadline);
-    return status == LinkStatus::timedOut ? conclude(0) : status;
+    dropped = 0;
+    for (;;) {
+        std::size_t got = 0;
+        const LinkStatus status = readSome(sink, sizeof sink, got, Clock::now());
+        dropped += got;
+        if (status == LinkStatus::timedOut || (status == LinkStatus::ok && got == 0)) return conclude(0);
+        if (status != LinkStatus::ok) return status;
+    }
+}
+
+// Reads at least once, so that a server that hung up is noticed.
+LinkStatus GensioLink::dropUntilQuiet(Clock::duration quiet, Clock::time_point since,
+                                      Clock::time_point deadline) {
+    std::uint8_t sink[256];
+    for (;;) {
+        const Clock::time_point quietAt = std::max(since, lastInput_) + quiet;
+        std::size_t got = 0;
+        const LinkStatus status = readSome(sink, sizeof sink, got, std::min(deadline, quietAt));
+        if (status != LinkStatus::ok && status != LinkStatus::timedOut) return status;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline || (got == 0 && now >= quietAt)) return conclude(0);
+    }
 }
 
 void GensioLink::idle(Clock::time_point until) {

@@ -81,9 +81,16 @@ public:
     LinkStatus writeAll(const std::uint8_t* data, std::size_t len, std::size_t& written,
                         Clock::time_point deadline);
 
-    // Drops input until none came for `quiet`, or until the deadline (ok
-    // then too).
-    LinkStatus dropUntilQuiet(Clock::duration quiet, Clock::time_point deadline);
+    // Drops the input that has arrived, without waiting; `dropped` counts it.
+    LinkStatus dropArrived(std::size_t& dropped);
+
+    // Drops input until none came for `quiet`, counted from the last input
+    // (or `since`, when that is later), or until the deadline (ok then too).
+    LinkStatus dropUntilQuiet(Clock::duration quiet, Clock::time_point since,
+                              Clock::time_point deadline);
+
+    // When input last arrived (read or dropped); the epoch before any.
+    Clock::time_point lastInput() const { return lastInput_; }
 
     // Runs the event loop until `until` without reading input.
     void idle(Clock::time_point until);
@@ -147,6 +154,7 @@ private:
     bool certificateChecked_ = false;
     std::array<Setting, 4> settings_{};
     Clock::duration lineRoundTrip_ = Clock::duration::max();
+    Clock::time_point lastInput_{};
     std::string detail_;
     int lastError_ = 0;
 };

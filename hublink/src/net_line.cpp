@@ -129,6 +129,8 @@ struct NetLine::Impl {
     int baud;
     Clock::duration roundTrip{};
     Clock::time_point wireFreeAt{};  // when the far UART has sent all written bytes
+    Clock::time_point openedAt{};    // when the line settings (or the raw grace) were done
+    bool replyComplete = false;      // the last exchange ended with its whole reply
 };
 
 NetResult NetLine::Impl::open(std::unique_ptr<Impl>& slot, const std::string& text, int baud) {
@@ -157,6 +159,7 @@ NetResult NetLine::Impl::connect(Clock::time_point deadline) {
                        "TLS with " + where + ": the certificate's names went unchecked");
     NetResult settled = settle(deadline);
     if (settled && link.enterSync() != LinkStatus::ok) return ioFailure(LinkStatus::failed, "open");
+    openedAt = Clock::now();
     return settled;
 }
 
@@ -234,20 +237,32 @@ NetResult NetLine::Impl::setBaud(int speed) {
     const LinkStatus status =
         link.changeSpeed(static_cast<unsigned>(speed), Clock::now() + kConnectBound);
     if (status == LinkStatus::ok) baud = speed;
+    // What the hub says while the speed changes is no reply of the last exchange.
+    replyComplete = false;
+    openedAt = Clock::now();
     return status == LinkStatus::hungUp ? ioFailure(status, "speed change") : lineFailure(status);
 }
 
 // ser2net holds bytes from the device for two character times (at least
-// 1 ms) before it sends them on: input is dropped until it has been quiet
-// for that long, 2 ms more and the connect's round trip. No RFC 2217
-// PURGE-DATA goes out: ser2net answers it without dropping what it holds,
-// and with its answer unacknowledged, Nagle keeps those bytes back until our
-// next write, so that they came back as the next command's reply.
+// 1 ms) before it sends them on: unless the last exchange ended with its
+// whole reply, input is dropped until it has been quiet for that long, 2 ms
+// more and the connect's round trip, counted from the last input or the
+// open. No RFC 2217 PURGE-DATA goes out: ser2net answers it without dropping
+// what it holds, and with its answer unacknowledged, Nagle keeps those bytes
+// back until our next write, so that they came back as the next command's
+// reply.
 NetResult NetLine::Impl::purge() {
+    if (std::exchange(replyComplete, false)) {
+        // The hub says one reply per request: after its whole reply there is
+        // nothing left to wait for, unless something came all the same.
+        std::size_t dropped = 0;
+        const LinkStatus status = link.dropArrived(dropped);
+        if (status != LinkStatus::ok || dropped == 0) return ioFailure(status, "purge");
+    }
     const Clock::duration hold =
         std::max<Clock::duration>(wireTime(2), std::chrono::milliseconds(1));
     const Clock::duration quiet = hold + std::chrono::milliseconds(2) + roundTrip;
-    return ioFailure(link.dropUntilQuiet(quiet, Clock::now() + kPurgeBound), "purge");
+    return ioFailure(link.dropUntilQuiet(quiet, openedAt, Clock::now() + kPurgeBound), "purge");
 }
 
 Clock::duration NetLine::Impl::wireTime(std::size_t bytes) const {
@@ -315,6 +330,10 @@ NetResult NetLine::read(std::vector<std::uint8_t>& into, std::size_t max,
     if (!isOpen()) return notOpen();
     if (max == 0) return success();
     return shielded([&] { return impl_->read(into, max, deadline); });
+}
+
+void NetLine::replyComplete() {
+    if (impl_ != nullptr) impl_->replyComplete = true;
 }
 
 NetResult NetLine::drain(std::chrono::milliseconds bound) {

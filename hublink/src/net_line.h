@@ -75,9 +75,17 @@ public:
     // Drops input nobody read (a late reply), including bytes the server
     // still holds back: input is dropped until it has been quiet for two
     // character times (at least 1 ms), 2 ms more and a network round trip
-    // (about 4 ms at 9600 baud nearby), at most kPurgeBound. Bytes still on the hub's wire can arrive
-    // later, as on a local port. `closed` when the server has hung up.
+    // (about 4 ms at 9600 baud nearby), at most kPurgeBound. After
+    // replyComplete() only what has arrived is dropped, at once, unless
+    // something had: then the quiet wait follows. Bytes still on the hub's
+    // wire can arrive later, as on a local port. `closed` when the server
+    // has hung up.
     NetResult purge();
+
+    // The caller's last exchange ended with the whole reply and nothing read
+    // after it: the hub, which says one reply per request, has nothing more
+    // to say, and the next purge() need not wait for stragglers.
+    void replyComplete();
 
     // All bytes (each value as it is: telnet's 0xFF doubling is undone on the
     // far side) or an error; `bound` limits the wait for the network.

@@ -133,7 +133,9 @@ std::optional<std::string> replyLine(Line& line, char terminator, Line::Clock::t
         if (!line.read(got, 64, deadline).ok()) return std::nullopt;
         for (std::size_t i = before; i < got.size(); ++i) {
             if (got[i] >= 0x80) return std::nullopt;
-            if (got[i] == static_cast<std::uint8_t>(terminator)) return std::string(got.begin(), got.begin() + long(i));
+            if (got[i] != static_cast<std::uint8_t>(terminator)) continue;
+            if (i + 1 == got.size()) line.replyComplete();
+            return std::string(got.begin(), got.begin() + long(i));
         }
     }
     return std::string(got.begin(), got.end());  // a line without its LF is the reply

@@ -268,6 +268,25 @@ TEST(NetLine, PurgeDropsAReplyTheServerAlreadyHad) {
     EXPECT_EQ(exchange(line, "?Q\r"), kIdentifyReply);
 }
 
+// After a whole reply the next purge does not wait for stragglers, but what
+// has come all the same (here the reply to a request sent along) is dropped.
+TEST(NetLine, PurgeAfterAWholeReplyStillDropsWhatCame) {
+    sim::VirtualHub hub;
+    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}});
+    NetLine line;
+    ASSERT_TRUE(line.open(rig.url(0), 9600));
+    ASSERT_TRUE(line.write(bytesOf("?Q\rGP\r")));
+    std::vector<std::uint8_t> first;
+    ASSERT_TRUE(readUntil(line, first, kIdentifyReply.size(), std::nullopt));
+    ASSERT_EQ(textOf(first), kIdentifyReply);
+    const auto deadline = Clock::now() + 1s;
+    while (hub.bytesExchanged() < 6 + kIdentifyReply.size() + 9 && Clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(200ms);  // the GP reply has crossed ser2net
+    line.replyComplete();
+    EXPECT_EQ(exchange(line, "?Q\r"), kIdentifyReply);
+}
+
 TEST(NetLine, DrainWaitsForTheWireAndNoLonger) {
     sim::VirtualHub hub;
     Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}});
