@@ -72,8 +72,8 @@ class HubBehindSer2net:
             config = f.read()
         config = substituted(config, r"/dev/serial/by-id/usb-[^,\s]+", device, 1)
         # Loopback only, on a port that is free now.
-        config = substituted(config, "(?m)" + re.escape("telnet(rfc2217),tcp,7001") + "$",
-                             f"telnet(rfc2217),tcp,127.0.0.1,{self.port}", 1)
+        config = substituted(config, "(?m)" + re.escape("telnet(rfc2217),tcp(nodelay),7001") + "$",
+                             f"telnet(rfc2217),tcp(nodelay),127.0.0.1,{self.port}", 1)
         path = os.path.join(directory, "ser2net.yaml")
         with open(path, "w") as f:
             f.write(config)
