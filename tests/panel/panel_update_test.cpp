@@ -7,6 +7,8 @@
 #include <csignal>
 #include <random>
 
+#include <ser2net_rig.h>
+
 #include "window_rig.h"
 
 namespace {
@@ -223,6 +225,29 @@ private slots:
             QVERIFY(rig.child("searchButton")->isEnabled());
             QVERIFY(rig.switchEnabled(0));
             QVERIFY(rig.child("UpdateFirmware")->isEnabled());
+        }
+    }
+
+    // A hub found by URL: through RFC 2217 the loader's speed reaches the
+    // hub's line and the image is written exactly; a raw export keeps its
+    // speed, so the update is refused before the hub leaves its firmware.
+    void updateByUrlThroughRfc2217NotRawTcp() {
+        using testsupport::Ser2netAccepter;
+        for (const Ser2netAccepter accepter : {Ser2netAccepter::rfc2217, Ser2netAccepter::raw}) {
+            UpdateRig rig;
+            const testsupport::Ser2netRig server({{rig.hub.path(), accepter}});
+            rig.searchFor(server.url(0));
+            QCOMPARE(rig.cell(0, "ControlPortShort"), QString::fromStdString(server.url(0)));
+            const firmware::Bytes bytes = image(5000);
+            const Alert shown = rig.update(rig.file(bytes));
+            if (accepter == Ser2netAccepter::rfc2217) {
+                QCOMPARE(shown, kDone);
+                QCOMPARE(rig.hub.flashImage(), bytes);
+            } else {
+                QCOMPARE(shown, kStateError);
+                QVERIFY(!sentUpdateCommand(rig.hub));
+                QVERIFY(!rig.hub.inLoader());
+            }
         }
     }
 
