@@ -286,6 +286,9 @@ NetResult NetLine::Impl::read(std::vector<std::uint8_t>& into, std::size_t max,
     std::size_t got = 0;
     const LinkStatus status = link.readSome(into.data() + before, max, got, deadline);
     into.resize(before + got);
+    // An answer means the far end has taken in what was written before it,
+    // however fast it was: a virtual hub answers before the wire time passed.
+    if (got > 0) wireFreeAt = std::min(wireFreeAt, Clock::now());
     return status == LinkStatus::timedOut ? success() : ioFailure(status, "read");
 }
 

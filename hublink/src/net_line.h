@@ -101,7 +101,9 @@ public:
     // Waits until the bytes written so far can have left the far end's
     // serial port: their time on the wire at the line speed, counted from
     // when the network took them, plus one network round trip. The network
-    // gives no confirmation, so this is the wire's time, not a receipt.
+    // gives no confirmation, so this is the wire's time, not a receipt; input
+    // read since a write counts as the far end's answer to it (the bytes
+    // written before it have left).
     // `timeout` when `bound` ran out first.
     NetResult drain(std::chrono::milliseconds bound);
 
