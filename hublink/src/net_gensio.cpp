@@ -147,6 +147,7 @@ void GensioLink::resetState(const std::string& tlsHost) {
     lastError_ = 0;
     tlsHost_ = tlsHost;
     lineRoundTrip_ = Clock::duration::max();
+    firstConfirmation_ = {};
     certificateChecked_ = false;
 }
 
@@ -227,6 +228,7 @@ int GensioLink::askSetting(std::size_t index, Clock::time_point deadline) {
     if (err != 0) return err;
     if (!waitUntil([&] { return hungUp_ || setting.answered; }, deadline)) return GE_TIMEDOUT;
     lineRoundTrip_ = std::min(lineRoundTrip_, Clock::now() - asked);
+    if (firstConfirmation_ == Clock::time_point{}) firstConfirmation_ = Clock::now();
     return hungUp_ ? GE_REMCLOSE : 0;
 }
 

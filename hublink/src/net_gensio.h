@@ -55,6 +55,10 @@ public:
     // the server (max() before setLine).
     Clock::duration lineRoundTrip() const { return lineRoundTrip_; }
 
+    // When the server first confirmed a line setting: it had opened the
+    // device by then (the epoch before setLine).
+    Clock::time_point firstConfirmation() const { return firstConfirmation_; }
+
     // Asks an RFC 2217 server on an open, synchronous line for another
     // speed and waits until it confirmed it. Input not yet read is dropped.
     LinkStatus changeSpeed(unsigned baud, Clock::time_point deadline);
@@ -154,6 +158,7 @@ private:
     bool certificateChecked_ = false;
     std::array<Setting, 4> settings_{};
     Clock::duration lineRoundTrip_ = Clock::duration::max();
+    Clock::time_point firstConfirmation_{};
     Clock::time_point lastInput_{};
     std::string detail_;
     int lastError_ = 0;

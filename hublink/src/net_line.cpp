@@ -25,6 +25,9 @@ using net::LinkStatus;
 // A raw server turns a second client away right after accepting it: the
 // longer of this and four connect times is waited for that at open.
 constexpr auto kRawGrace = std::chrono::milliseconds(20);
+// The wait between the connect and the first line setting (see settle).
+constexpr auto kNegotiationGap = std::chrono::microseconds(200);
+constexpr auto kNegotiationGapMax = std::chrono::milliseconds(2);
 constexpr int kBitsPerByte = 10;  // start, 8 data, stop
 
 NetResult success() { return {}; }
@@ -129,7 +132,7 @@ struct NetLine::Impl {
     int baud;
     Clock::duration roundTrip{};
     Clock::time_point wireFreeAt{};  // when the far UART has sent all written bytes
-    Clock::time_point openedAt{};    // when the line settings (or the raw grace) were done
+    Clock::time_point quietFrom{};   // when stale input from the device could first come
     bool replyComplete = false;      // the last exchange ended with its whole reply
 };
 
@@ -159,19 +162,30 @@ NetResult NetLine::Impl::connect(Clock::time_point deadline) {
                        "TLS with " + where + ": the certificate's names went unchecked");
     NetResult settled = settle(deadline);
     if (settled && link.enterSync() != LinkStatus::ok) return ioFailure(LinkStatus::failed, "open");
-    openedAt = Clock::now();
     return settled;
 }
 
+// ser2net answers our telnet negotiation right after the connect; a first
+// request sent before that answer is in lets ser2net's Nagle hold the reply
+// to it until our delayed acknowledgement, 40 ms. Sent a connect time
+// later (at most 2 ms), the request carries that acknowledgement. A server that turns us
+// away hangs up in that time: writing to it then would only be reset.
 NetResult NetLine::Impl::settle(Clock::time_point deadline) {
     if (serial()) {
+        // The connect's time, unless the server was slow to take us.
+        const Clock::duration gap = std::clamp<Clock::duration>(roundTrip, kNegotiationGap, kNegotiationGapMax);
+        if (link.hangsUpBefore(std::min(deadline, Clock::now() + gap))) return rejected();
         const NetResult set = lineFailure(link.setLine(static_cast<unsigned>(baud), deadline));
         // The connect's time holds telnet's (and TLS's) handshake.
         if (set) roundTrip = link.lineRoundTrip();
+        // The server had the device open when it first answered.
+        quietFrom = link.firstConfirmation();
         return set;
     }
     const Clock::duration grace = std::max<Clock::duration>(kRawGrace, 4 * roundTrip);
-    return link.hangsUpBefore(std::min(deadline, Clock::now() + grace)) ? rejected() : success();
+    const bool hungUp = link.hangsUpBefore(std::min(deadline, Clock::now() + grace));
+    quietFrom = Clock::now();
+    return hungUp ? rejected() : success();
 }
 
 NetResult NetLine::Impl::lookUpFailure(const net::Resolution& found) const {
@@ -239,15 +253,15 @@ NetResult NetLine::Impl::setBaud(int speed) {
     if (status == LinkStatus::ok) baud = speed;
     // What the hub says while the speed changes is no reply of the last exchange.
     replyComplete = false;
-    openedAt = Clock::now();
+    quietFrom = Clock::now();
     return status == LinkStatus::hungUp ? ioFailure(status, "speed change") : lineFailure(status);
 }
 
 // ser2net holds bytes from the device for two character times (at least
 // 1 ms) before it sends them on: unless the last exchange ended with its
 // whole reply, input is dropped until it has been quiet for that long, 2 ms
-// more and the connect's round trip, counted from the last input or the
-// open. No RFC 2217 PURGE-DATA goes out: ser2net answers it without dropping
+// more and a round trip, counted from the last input or from when the
+// device could first send (see settle). No RFC 2217 PURGE-DATA goes out: ser2net answers it without dropping
 // what it holds, and with its answer unacknowledged, Nagle keeps those bytes
 // back until our next write, so that they came back as the next command's
 // reply.
@@ -262,7 +276,7 @@ NetResult NetLine::Impl::purge() {
     const Clock::duration hold =
         std::max<Clock::duration>(wireTime(2), std::chrono::milliseconds(1));
     const Clock::duration quiet = hold + std::chrono::milliseconds(2) + roundTrip;
-    return ioFailure(link.dropUntilQuiet(quiet, openedAt, Clock::now() + kPurgeBound), "purge");
+    return ioFailure(link.dropUntilQuiet(quiet, quietFrom, Clock::now() + kPurgeBound), "purge");
 }
 
 Clock::duration NetLine::Impl::wireTime(std::size_t bytes) const {
