@@ -274,6 +274,14 @@ void GensioLink::leaveSync() {
     gensio_set_read_callback_enable(io_, true);
 }
 
+bool GensioLink::hungUpNow() {
+    for (int turn = 0; turn < kFreeTurns && !hungUp_; ++turn) {
+        gensio_time none{0, 0};
+        if (gensio_os_funcs_service(os_, &none) != 0) break;  // nothing more to handle
+    }
+    return hungUp_;
+}
+
 bool GensioLink::hangsUpBefore(Clock::time_point until) {
     waitUntil([this] { return hungUp_; }, until);
     return hungUp_;

@@ -65,6 +65,8 @@ public:
 
     // Whether the server hung up before `until` (waits no longer).
     bool hangsUpBefore(Clock::time_point until);
+    // Whether the server has hung up, from what has arrived (no wait).
+    bool hungUpNow();
 
     // Whether a TLS connection's certificate named the host (see connect).
     bool certificateChecked() const { return certificateChecked_; }

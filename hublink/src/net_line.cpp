@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <exception>
+#include <thread>
 #include <utility>
 
 #include "hublink/port_url.h"
@@ -174,7 +175,8 @@ NetResult NetLine::Impl::settle(Clock::time_point deadline) {
     if (serial()) {
         // The connect's time, unless the server was slow to take us.
         const Clock::duration gap = std::clamp<Clock::duration>(roundTrip, kNegotiationGap, kNegotiationGapMax);
-        if (link.hangsUpBefore(std::min(deadline, Clock::now() + gap))) return rejected();
+        std::this_thread::sleep_until(std::min(deadline, Clock::now() + gap));  // finer than the event loop's
+        if (link.hungUpNow()) return rejected();
         const NetResult set = lineFailure(link.setLine(static_cast<unsigned>(baud), deadline));
         // The connect's time holds telnet's (and TLS's) handshake.
         if (set) roundTrip = link.lineRoundTrip();
