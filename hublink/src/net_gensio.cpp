@@ -320,7 +320,8 @@ LinkStatus GensioLink::dropArrived(std::size_t& dropped) {
         std::size_t got = 0;
         const LinkStatus status = readSome(sink, sizeof sink, got, Clock::now());
         dropped += got;
-        if (status == LinkStatus::timedOut || (status == LinkStatus::ok && got == 0)) return conclude(0);
+        const bool none = status == LinkStatus::timedOut || (status == LinkStatus::ok && got == 0);
+        if (none) return conclude(0);
         if (status != LinkStatus::ok) return status;
     }
 }

@@ -95,9 +95,6 @@ public:
     LinkStatus dropUntilQuiet(Clock::duration quiet, Clock::time_point since,
                               Clock::time_point deadline);
 
-    // When input last arrived (read or dropped); the epoch before any.
-    Clock::time_point lastInput() const { return lastInput_; }
-
     // Runs the event loop until `until` without reading input.
     void idle(Clock::time_point until);
 

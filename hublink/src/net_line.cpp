@@ -168,14 +168,16 @@ NetResult NetLine::Impl::connect(Clock::time_point deadline) {
 
 // ser2net answers our telnet negotiation right after the connect; a first
 // request sent before that answer is in lets ser2net's Nagle hold the reply
-// to it until our delayed acknowledgement, 40 ms. Sent a connect time
-// later (at most 2 ms), the request carries that acknowledgement. A server that turns us
-// away hangs up in that time: writing to it then would only be reset.
+// to it until our delayed acknowledgement, 40 ms. Sent a connect time later
+// (at most 2 ms), the request carries that acknowledgement. A server that
+// turns us away hangs up in that time: writing to it then would be reset.
 NetResult NetLine::Impl::settle(Clock::time_point deadline) {
     if (serial()) {
         // The connect's time, unless the server was slow to take us.
-        const Clock::duration gap = std::clamp<Clock::duration>(roundTrip, kNegotiationGap, kNegotiationGapMax);
-        std::this_thread::sleep_until(std::min(deadline, Clock::now() + gap));  // finer than the event loop's
+        const Clock::duration gap =
+            std::clamp<Clock::duration>(roundTrip, kNegotiationGap, kNegotiationGapMax);
+        // Slept: the event loop's waits round up to whole milliseconds.
+        std::this_thread::sleep_until(std::min(deadline, Clock::now() + gap));
         if (link.hungUpNow()) return rejected();
         const NetResult set = lineFailure(link.setLine(static_cast<unsigned>(baud), deadline));
         // The connect's time holds telnet's (and TLS's) handshake.
@@ -262,11 +264,11 @@ NetResult NetLine::Impl::setBaud(int speed) {
 // ser2net holds bytes from the device for two character times (at least
 // 1 ms) before it sends them on: unless the last exchange ended with its
 // whole reply, input is dropped until it has been quiet for that long, 2 ms
-// more and a round trip, counted from the last input or from when the
-// device could first send (see settle). No RFC 2217 PURGE-DATA goes out: ser2net answers it without dropping
-// what it holds, and with its answer unacknowledged, Nagle keeps those bytes
-// back until our next write, so that they came back as the next command's
-// reply.
+// more and a round trip, counted from the last input or from when the device
+// could first send (see settle). No RFC 2217 PURGE-DATA goes out: ser2net
+// answers it without dropping what it holds, and with its answer
+// unacknowledged, Nagle keeps those bytes back until our next write, so that
+// they came back as the next command's reply.
 NetResult NetLine::Impl::purge() {
     if (std::exchange(replyComplete, false)) {
         // The hub says one reply per request: after its whole reply there is
