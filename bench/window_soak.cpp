@@ -2,13 +2,16 @@
 // again, and prints the resident memory after a warm-up and after the
 // clicks, so a window left open for hours can be checked for growth.
 // With --a11y an accessibility client is active: every change the window
-// reports is looked at, as a screen reader would.
+// reports is looked at, as a screen reader would. With --remote the hub is
+// exported by ser2net on loopback and found by its URL: every click then
+// makes and closes a network connection.
 //
-// Usage: window_soak [--a11y] [clicks] [warm-up]   (default 1000 after 300)
+// Usage: window_soak [--a11y] [--remote] [clicks] [warm-up]   (default 1000 after 300)
 // Runs offscreen unless QT_QPA_PLATFORM says otherwise.
 
 #include <QAccessible>
 #include <QApplication>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -16,10 +19,12 @@
 #include <exception>
 #include <fstream>
 #include <malloc.h>
+#include <memory>
 #include <string>
 
 #include "panel/alerts.h"
 #include "panel/view_controller.h"
+#include "ser2net_rig.h"
 #include "sim/fake_registry.h"
 #include "sim/virtual_hub.h"
 
@@ -58,7 +63,17 @@ void lookAt(QAccessibleEvent* event) {
     }
 }
 
-int soak(bool a11y, int clicks, int warmUp) {
+struct SoakOptions {
+    bool a11y = false;
+    bool remote = false;
+    int clicks = 1000;
+    int warmUp = 300;
+};
+
+int soak(const SoakOptions& options) {
+    const bool a11y = options.a11y;
+    const int clicks = options.clicks;
+    const int warmUp = options.warmUp;
     if (a11y) {
         QAccessible::installUpdateHandler(lookAt);
         QAccessible::setActive(true);
@@ -67,11 +82,19 @@ int soak(bool a11y, int clicks, int warmUp) {
     sim::FakeRegistry registry((scratch.path() + "/registry").toStdString());
     qputenv("HUBLINK_REGISTRY_ROOT", QByteArray::fromStdString(registry.root()));
     sim::VirtualHub hub;
-    registry.add("ttyUSB0", hub.path());
+    // Through ser2net only: a search must not find it on its own device too.
+    if (!options.remote) registry.add("ttyUSB0", hub.path());
     CountingAlerts alerts;
     panel::ViewController window(panel::WindowServices{nullptr, nullptr, &alerts, nullptr});
     window.show();
-    window.findChild<QPushButton*>("searchButton")->click();
+    std::unique_ptr<testsupport::Ser2netRig> server;
+    if (options.remote) {
+        server = std::make_unique<testsupport::Ser2netRig>(std::vector<testsupport::Ser2netExport>{{hub.path()}});
+        window.findChild<QLineEdit*>("comportInput")->setText(QString::fromStdString(server->url(0)));
+        window.findChild<QPushButton*>("SearchComport")->click();
+    } else {
+        window.findChild<QPushButton*>("searchButton")->click();
+    }
     QPushButton* button = window.findChild<QPushButton*>("switch1");
     if (!button->isEnabled()) {
         std::fprintf(stderr, "window_soak: the virtual hub was not found\n");
@@ -83,18 +106,28 @@ int soak(bool a11y, int clicks, int warmUp) {
             QCoreApplication::processEvents();
         }
     };
+    const std::size_t bytesBefore = hub.bytesExchanged();
     clickTimes(warmUp);
+    if (hub.bytesExchanged() == bytesBefore) {
+        std::fprintf(stderr, "window_soak: the clicks did not reach the hub\n");
+        return 1;
+    }
     const long warm = residentKiB();
     const auto warmHeap = heapKiB();
+    const std::size_t bytesWarm = hub.bytesExchanged();
     clickTimes(clicks);
+    // A click the window dropped is no click: each must reach the hub.
+    const double perClick = double(hub.bytesExchanged() - bytesWarm) / clicks;
     const long after = residentKiB();
     const auto afterHeap = heapKiB();
     std::printf("heap in use %ld -> %ld KiB, held from the system %ld -> %ld KiB\n", warmHeap.first,
                 afterHeap.first, warmHeap.second, afterHeap.second);
-    std::printf("accessibility %s: %ld KiB after %d clicks, %ld KiB after %d more: %+.1f KiB per 1000 clicks%s\n",
-                a11y ? "on " : "off", warm, warmUp, after, clicks, 1000.0 * double(after - warm) / clicks,
-                alerts.shown ? " (some clicks failed)" : "");
-    return alerts.shown ? 1 : 0;
+    const bool failed = alerts.shown != 0 || perClick < 1.0;
+    std::printf("%saccessibility %s: %ld KiB after %d clicks, %ld KiB after %d more: %+.1f KiB per 1000 clicks"
+                " (%.0f bytes exchanged per click)%s\n",
+                options.remote ? "through ser2net, " : "", a11y ? "on " : "off", warm, warmUp, after, clicks,
+                1000.0 * double(after - warm) / clicks, perClick, failed ? " (some clicks failed)" : "");
+    return failed ? 1 : 0;
 }
 
 }  // namespace
@@ -102,16 +135,20 @@ int soak(bool a11y, int clicks, int warmUp) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    bool a11y = false;
+    SoakOptions options;
     int first = 1;
-    if (argc > 1 && std::strcmp(argv[1], "--a11y") == 0) {
-        a11y = true;
-        first = 2;
+    for (; first < argc && argv[first][0] == '-'; ++first) {
+        if (std::strcmp(argv[first], "--a11y") == 0) options.a11y = true;
+        else if (std::strcmp(argv[first], "--remote") == 0) options.remote = true;
+        else {
+            std::fprintf(stderr, "window_soak: unknown option %s\n", argv[first]);
+            return 2;
+        }
     }
     try {
-        const int clicks = argc > first ? std::stoi(argv[first]) : 1000;
-        const int warmUp = argc > first + 1 ? std::stoi(argv[first + 1]) : 300;
-        return soak(a11y, clicks, warmUp);
+        if (argc > first) options.clicks = std::stoi(argv[first]);
+        if (argc > first + 1) options.warmUp = std::stoi(argv[first + 1]);
+        return soak(options);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "window_soak: %s\n", e.what());
         return 2;
