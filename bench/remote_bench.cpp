@@ -18,24 +18,12 @@
 // Usage: remote_bench [--back-to-back] [runs [updates]]
 //        (default 20 runs per command, 2 updates per variant)
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +31,7 @@
 #include "bench_stats.h"
 #include "firmware/update_flow.h"
 #include "process.h"
+#include "ser2net_rig.h"
 #include "sim/virtual_hub.h"
 
 namespace {
@@ -72,90 +61,24 @@ double millisSince(Clock::time_point start) {
 
 double wireMillis(std::size_t bytes, double baud) { return double(bytes) * kBitsPerByte / baud * 1000.0; }
 
-// One ser2net export on loopback with the given accepter layers and
-// options; the test rig writes the plain accepters only.
+// One ser2net export on loopback, as the rig writes it with these options.
 struct Variant {
     const char* name;
-    const char* scheme;   // of the URL
-    const char* layers;   // accepter text before the address
-    const char* options;  // YAML lines under "options:", or empty
+    testsupport::Ser2netAccepter accepter;
+    bool nodelay;
+    bool chardelay;
 };
 
-const Variant kRfc2217{"rfc2217", "rfc2217", "telnet(rfc2217),tcp", ""};
-const Variant kRfc2217Nodelay{"rfc2217 nd", "rfc2217", "telnet(rfc2217),tcp(nodelay)", ""};
-const Variant kRfc2217Direct{"rfc2217 nd,nc", "rfc2217", "telnet(rfc2217),tcp(nodelay)", "    chardelay: false\n"};
-const Variant kTcp{"tcp", "tcp", "tcp", ""};
-const Variant kTcpDirect{"tcp nd,nc", "tcp", "tcp(nodelay)", "    chardelay: false\n"};
+using testsupport::Ser2netAccepter;
+const Variant kRfc2217{"rfc2217", Ser2netAccepter::rfc2217, false, true};
+const Variant kRfc2217Nodelay{"rfc2217 nd", Ser2netAccepter::rfc2217, true, true};
+const Variant kRfc2217Direct{"rfc2217 nd,nc", Ser2netAccepter::rfc2217, true, false};
+const Variant kTcp{"tcp", Ser2netAccepter::raw, false, true};
+const Variant kTcpDirect{"tcp nd,nc", Ser2netAccepter::raw, true, false};
 
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    ::close(fd);
-    if (!ok) throw std::runtime_error("no free loopback port");
-    return ntohs(address.sin_port);
+std::vector<testsupport::Ser2netExport> exportOf(const std::string& device, const Variant& v) {
+    return {{device, v.accepter, 9600, v.nodelay, v.chardelay}};
 }
-
-// From /proc/net/tcp: a probe connection would make ser2net open the device.
-bool listensOn(int port) {
-    char local[32];
-    std::snprintf(local, sizeof local, "0100007F:%04X", port);
-    std::ifstream table("/proc/net/tcp");
-    std::string slot, address, remote, state, rest;
-    while (table >> slot >> address >> remote >> state && std::getline(table, rest))
-        if (address == local && state == "0A") return true;
-    return false;
-}
-
-class Ser2net {
-public:
-    Ser2net(const std::string& device, const Variant& variant) : port_(freePort()) {
-        char pattern[] = "/tmp/remote-bench-XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-        directory_ = pattern;
-        const std::string config = directory_ + "/ser2net.yaml";
-        std::ofstream(config) << "%YAML 1.1\n---\nconnection: &hub\n  accepter: " << variant.layers
-                              << ",127.0.0.1," << port_ << "\n  connector: serialdev," << device
-                              << ",9600n81,local\n"
-                              << (*variant.options ? "  options:\n" : "") << variant.options;
-        const std::string log = directory_ + "/ser2net.log";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT, 0600);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        std::vector<std::string> args = {"/usr/sbin/ser2net", "-n", "-d", "-u", "-c", config};
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) throw std::runtime_error("cannot start ser2net");
-        url_ = std::string(variant.scheme) + "://127.0.0.1:" + std::to_string(port_);
-        for (int i = 0; !listensOn(port_); ++i) {
-            if (i == 500) throw std::runtime_error("ser2net did not come up, see " + log);
-            std::this_thread::sleep_for(10ms);
-        }
-    }
-    ~Ser2net() {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-        std::error_code ignored;
-        std::filesystem::remove_all(directory_, ignored);
-    }
-    Ser2net(const Ser2net&) = delete;
-    Ser2net& operator=(const Ser2net&) = delete;
-    const std::string& url() const { return url_; }
-
-private:
-    int port_;
-    pid_t pid_ = -1;
-    std::string directory_;
-    std::string url_;
-};
 
 std::vector<std::string> commandLine(const Case& c, const std::string& port) {
     std::vector<std::string> argv{HUBCTL_PATH};
@@ -176,10 +99,11 @@ bool commandCase(const Case& c, const Variant* variant, int runs) {
     sim::HubConfig config;
     config.wireTiming = true;
     sim::VirtualHub hub(config);
-    std::unique_ptr<Ser2net> server;
-    if (variant != nullptr) server = std::make_unique<Ser2net>(hub.path(), *variant);
+    std::unique_ptr<testsupport::Ser2netRig> server;
+    if (variant != nullptr)
+        server = std::make_unique<testsupport::Ser2netRig>(exportOf(hub.path(), *variant));
     const char* via = variant != nullptr ? variant->name : "local";
-    const std::string port = server ? server->url() : hub.path();
+    const std::string port = server ? server->url(0) : hub.path();
     std::vector<double> wall;
     std::size_t bytes = 0;
     for (int i = 0; i < runs; ++i) {
@@ -213,11 +137,11 @@ bool updateCase(std::size_t length, const Variant& variant, int runs) {
         config.record = true;
         sim::VirtualHub hub(config);
         hub.enterLoader();  // the sequence alone, as firmware_bench measures it
-        const Ser2net server(hub.path(), variant);
+        const testsupport::Ser2netRig server(exportOf(hub.path(), variant));
         firmware::UpdateOptions options;
         options.hubInLoader = true;
         const auto start = Clock::now();
-        const auto outcome = firmware::runUpdate(server.url(), "", image, options);
+        const auto outcome = firmware::runUpdate(server.url(0), "", image, options);
         wall.push_back(millisSince(start));
         if (!outcome.ok() || hub.flashImage() != bytes) {
             std::fprintf(stderr, "update of %zu bytes failed: %s\n", length, outcome.detail.c_str());

@@ -82,13 +82,14 @@ bool listensOn(int port) {
     return false;
 }
 
-std::string accepterText(Ser2netAccepter accepter, const std::string& directory) {
-    switch (accepter) {
-        case Ser2netAccepter::raw: return "tcp";
-        case Ser2netAccepter::rfc2217: return "telnet(rfc2217),tcp";
+std::string accepterText(const Ser2netExport& e, const std::string& directory) {
+    const std::string tcp = e.nodelay ? "tcp(nodelay)" : "tcp";
+    switch (e.accepter) {
+        case Ser2netAccepter::raw: return tcp;
+        case Ser2netAccepter::rfc2217: return "telnet(rfc2217)," + tcp;
         case Ser2netAccepter::rfc2217Tls:
             return "telnet(rfc2217),ssl(key=" + directory + "/server.key,cert=" + directory +
-                   "/server.crt),tcp";
+                   "/server.crt)," + tcp;
     }
     return {};
 }
@@ -219,9 +220,10 @@ void Ser2netRig::writeConfig() const {
     for (std::size_t i = 0; i < exports_.size(); ++i) {
         const Ser2netExport& e = exports_[i];
         config << "connection: &port" << i << "\n"
-               << "  accepter: " << accepterText(e.accepter, directory_) << ",127.0.0.1,"
+               << "  accepter: " << accepterText(e, directory_) << ",127.0.0.1,"
                << ports_[i] << "\n"
                << "  connector: serialdev," << e.device << "," << e.baud << "n81,local\n";
+        if (!e.chardelay) config << "  options:\n    chardelay: false\n";
     }
 }
 

@@ -22,6 +22,8 @@ struct Ser2netExport {
     std::string device;
     Ser2netAccepter accepter = Ser2netAccepter::rfc2217;
     int baud = 9600;  // the device's line until an RFC 2217 client sets another
+    bool nodelay = false;   // tcp(nodelay): no Nagle on ser2net's side
+    bool chardelay = true;  // false: ser2net passes bytes on as they come
 };
 
 struct Ser2netOptions {
