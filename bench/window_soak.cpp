@@ -89,7 +89,8 @@ int soak(const SoakOptions& options) {
     window.show();
     std::unique_ptr<testsupport::Ser2netRig> server;
     if (options.remote) {
-        server = std::make_unique<testsupport::Ser2netRig>(std::vector<testsupport::Ser2netExport>{{hub.path()}});
+        server = std::make_unique<testsupport::Ser2netRig>(
+            std::vector<testsupport::Ser2netExport>{{hub.path()}});
         window.findChild<QLineEdit*>("comportInput")->setText(QString::fromStdString(server->url(0)));
         window.findChild<QPushButton*>("SearchComport")->click();
     } else {
