@@ -19,7 +19,7 @@ using Clock = GensioLink::Clock;
 constexpr auto kCloseBound = std::chrono::milliseconds(500);
 constexpr std::size_t kEarlyKept = 256;
 constexpr std::size_t kFirstCertificateGuess = 4096;
-constexpr int kFreeTurns = 20;
+constexpr int kReadyTurns = 20;  // turns of the event loop without waiting
 
 // gensio loads its layers as plug-ins on first use; allocations take turns.
 std::mutex& allocationMutex() {
@@ -275,10 +275,7 @@ void GensioLink::leaveSync() {
 }
 
 bool GensioLink::hungUpNow() {
-    for (int turn = 0; turn < kFreeTurns && !hungUp_; ++turn) {
-        gensio_time none{0, 0};
-        if (gensio_os_funcs_service(os_, &none) != 0) break;  // nothing more to handle
-    }
+    runReady([this] { return hungUp_; });
     return hungUp_;
 }
 
@@ -357,7 +354,12 @@ void GensioLink::abandon() {
 // gensio_free of a stack whose open failed (a TLS one, say) completes on the
 // event loop: without a few more turns of it, the whole stack leaked.
 void GensioLink::finishFrees() {
-    for (int turn = 0; turn < kFreeTurns; ++turn) {
+    runReady([] { return false; });
+}
+
+template <typename Done>
+void GensioLink::runReady(Done done) {
+    for (int turn = 0; turn < kReadyTurns && !done(); ++turn) {
         gensio_time none{0, 0};
         if (gensio_os_funcs_service(os_, &none) != 0) return;  // nothing left to run
     }

@@ -141,6 +141,9 @@ private:
     void abandon();
     void leaveSync();
     void finishFrees();
+    // Runs what the event loop has ready, without waiting, until `done`.
+    template <typename Done>
+    void runReady(Done done);
     void resetState(const std::string& tlsHost);
     LinkStatus conclude(int err);
 
