@@ -68,10 +68,10 @@ endfunction()
 # section, as Debian's dh_strip does; strip alone keeps it. Runs after the
 # programs' own install rules, which come earlier in the tree.
 function(hub_strip_comments component)
-  foreach(program IN LISTS ARGN)
+  foreach(file IN LISTS ARGN)
     install(CODE "if(CMAKE_INSTALL_DO_STRIP)
   execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
-                          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\"
+                          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${file}\"
                   COMMAND_ERROR_IS_FATAL ANY)
 endif()"
             COMPONENT ${component})
@@ -80,7 +80,8 @@ endfunction()
 
 hub_man_pages(cli hubctl hubflash hubsim)
 hub_package_docs(cli hubtools)
-hub_strip_comments(cli hubctl hubflash hubsim)
+hub_strip_comments(cli ${CMAKE_INSTALL_BINDIR}/hubctl ${CMAKE_INSTALL_BINDIR}/hubflash
+                       ${CMAKE_INSTALL_BINDIR}/hubsim lib/hubtools/libnetline.so)
 set(HUB_PACKAGE_COMPONENTS cli)
 
 # One completion file serves the three programs; bash-completion loads it
@@ -97,7 +98,7 @@ install(FILES ${HUB_COMPLETION_DIR}/hubctl ${HUB_COMPLETION_DIR}/hubflash ${HUB_
 if(HUB_BUILD_GUI)
   hub_man_pages(gui hubpanel portdesk)
   hub_package_docs(gui hubtools-gui)
-  hub_strip_comments(gui hubpanel portdesk)
+  hub_strip_comments(gui ${CMAKE_INSTALL_BINDIR}/hubpanel ${CMAKE_INSTALL_BINDIR}/portdesk)
   # The desktop entries are named by their AppStream IDs.
   install(FILES ${HUB_PACKAGING_DIR}/org.example.hubtools.hubpanel.desktop
                 ${HUB_PACKAGING_DIR}/org.example.hubtools.portdesk.desktop

@@ -106,6 +106,7 @@ lrwxrwxrwx ./usr/share/bash-completion/completions/hubsim -> hubctl
 -rw-r--r-- ./usr/share/man/man1/hubctl.1.gz
 -rw-r--r-- ./usr/share/man/man1/hubflash.1.gz
 -rw-r--r-- ./usr/share/man/man1/hubsim.1.gz
+-rw-r--r-- ./usr/lib/hubtools/libnetline.so
 -rwxr-xr-x ./usr/bin/hubctl
 -rwxr-xr-x ./usr/bin/hubflash
 -rwxr-xr-x ./usr/bin/hubsim"
@@ -124,7 +125,7 @@ gui_expected="-rw-r--r-- ./usr/share/applications/org.example.hubtools.hubpanel.
 cli_entries=$(entries "$cli")
 gui_entries=$(entries "$gui")
 if [ "$cli_entries" = "$(sort <<<"$cli_expected")" ]; then
-  pass "hubtools holds exactly the three programs, their manual pages, completion and documents"
+  pass "hubtools holds exactly the three programs, the network library, their manual pages, completion and documents"
 else
   fail "hubtools contents"; diff <(sort <<<"$cli_expected") <(echo "$cli_entries") || true
 fi
@@ -146,14 +147,29 @@ links_no_qt() {  # the binary's dynamic section names no Qt library
   local dynamic
   dynamic=$(readelf -d "$1") && ! grep -qi 'NEEDED.*qt' <<<"$dynamic"
 }
+links_no_network() {  # gensio and libcrypto come with the network library only
+  local dynamic
+  dynamic=$(readelf -d "$1") && ! grep -qi 'NEEDED.*\(gensio\|crypto\)' <<<"$dynamic"
+}
 for program in hubctl hubflash hubsim; do
   binary=$scratch/cli/usr/bin/$program
   check "$program: links no Qt library" links_no_qt "$binary"
   check "$program: every shared library found" libraries_found "$binary"
+  check "$program: links no network library" links_no_network "$binary"
 done
 for program in hubpanel portdesk; do
   check "$program: every shared library found" libraries_found "$scratch/gui/usr/bin/$program"
+  check "$program: links no network library" links_no_network "$scratch/gui/usr/bin/$program"
 done
+check "libnetline.so: every shared library found" libraries_found "$scratch/cli/usr/lib/hubtools/libnetline.so"
+# The packaged hubctl finds the packaged library beside it: a URL where
+# nothing listens is refused by the network, not for want of the library.
+refused_by_network() {
+  local err
+  err=$(HUBLINK_REMOTES= "$scratch/cli/usr/bin/hubctl" /G:rfc2217://127.0.0.1:1 2>&1 >/dev/null) || true
+  grep -q 'refused the connection' <<<"$err"
+}
+check "hubctl: loads the packaged network library for a URL" refused_by_network
 
 hardened() {  # full RELRO, stack protector and fortified functions
   local binary=$1 dynamic symbols
@@ -166,6 +182,9 @@ for binary in "$scratch"/cli/usr/bin/* "$scratch"/gui/usr/bin/*; do
   check "$(basename "$binary"): stripped" grep -q ', stripped' <<<"$(file -b "$binary")"
   check "$(basename "$binary"): no .comment section" test -z "$(readelf -S "$binary" | grep -F .comment)"
 done
+netlib=$scratch/cli/usr/lib/hubtools/libnetline.so
+check "libnetline.so: stripped" grep -q ', stripped' <<<"$(file -b "$netlib")"
+check "libnetline.so: no .comment section" test -z "$(readelf -S "$netlib" | grep -F .comment)"
 
 # --- copyright file and changelog ----------------------------------------------
 for tree in cli gui; do

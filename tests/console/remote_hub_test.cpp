@@ -8,6 +8,8 @@
 #include <fstream>
 #include <future>
 #include <random>
+#include <sstream>
+#include <thread>
 
 #include "firmware/firmware_file.h"
 #include "hub_harness.h"
@@ -87,6 +89,84 @@ TEST(RemoteHub, NoServerGivesTheCommandsOwnFailureAndTheReason) {
     EXPECT_EQ(set.exitStatus, 1);
     EXPECT_THAT(set.err, HasSubstr(url));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+// The memory map of a command taken while its first exchange waits for a
+// reply the hub holds back: every library it loads is loaded by then.
+std::string mapsMidExchange(sim::VirtualHub& hub, const Lines& args, testsupport::ProcessResult& result) {
+    hub.pushFault({sim::Fault::Kind::Delay, 300, 0, {}});
+    std::string maps;
+    testsupport::ProcessOptions options;
+    options.timeout = 20s;
+    options.alongside = [&](pid_t pid) {
+        const auto until = std::chrono::steady_clock::now() + 5s;
+        while (hub.bytesExchanged() == 0 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(1ms);
+        std::ifstream in("/proc/" + std::to_string(pid) + "/maps");
+        std::ostringstream text;
+        text << in.rdbuf();
+        maps = text.str();
+    };
+    Lines argv{HUBCTL_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    result = testsupport::runProcess(argv, options);
+    return maps;
+}
+
+TEST(RemoteHub, OnlyAUrlLoadsTheNetworkLibrary) {
+    for (const bool remote : {false, true}) {
+        sim::VirtualHub hub(recorded(0b0010));
+        Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}});
+        const std::string port = remote ? rig.url(0) : hub.path();
+        SCOPED_TRACE(port);
+        testsupport::ProcessResult r;
+        const std::string maps = mapsMidExchange(hub, {"/G:" + port}, r);
+        EXPECT_EQ(r.out, "On=2 Off=1,3,4\n") << r.err;
+        ASSERT_THAT(maps, HasSubstr("hubctl"));  // read while it ran
+        EXPECT_EQ(maps.find("libnetline") != std::string::npos, remote);
+        EXPECT_EQ(maps.find("libgensio") != std::string::npos, remote);
+    }
+}
+
+// Linked, no program needs the network: it is loaded when a URL is named.
+TEST(RemoteHub, NoProgramLinksTheNetwork) {
+    for (const char* program : {HUBCTL_PATH, HUBFLASH_PATH, HUBSIM_PATH}) {
+        const auto linked = testsupport::runProcess({"/usr/bin/ldd", program});
+        ASSERT_EQ(linked.exitStatus, 0) << program << linked.err;
+        EXPECT_THAT(linked.out, ::testing::Not(HasSubstr("gensio"))) << program;
+        EXPECT_THAT(linked.out, ::testing::Not(HasSubstr("libcrypto"))) << program;
+    }
+}
+
+// HUBLINK_NETLINE names the library's file: without a usable one, a URL
+// fails as an unreachable port does, with the reason, and local ports work.
+TEST(RemoteHub, AMissingOrBrokenNetworkLibraryIsAReasonNotACrash) {
+    const std::string notElf = ::testing::TempDir() + "not-a-library.so";
+    std::ofstream(notElf) << "no ELF here\n";
+    const struct {
+        std::string library;
+        std::string reason;
+    } cases[] = {
+        {"/nonexistent/libnetline.so", "No such file"},
+        {notElf, "not-a-library.so"},
+        {"libc.so.6", "libc.so.6 is not the network line library"},
+    };
+    sim::VirtualHub hub(recorded(0b0010));
+    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.library);
+        const Lines env{"HUBLINK_NETLINE=" + c.library};
+        const auto remote = testsupport::runProcess({HUBCTL_PATH, "/G:" + rig.url(0)}, env, 30s);
+        EXPECT_EQ(remote.out, "Error Get Port States!\n");
+        EXPECT_EQ(remote.exitStatus, 1);
+        EXPECT_EQ(remote.signal, 0);
+        EXPECT_THAT(remote.err, HasSubstr(rig.url(0) + ": no network line: "));
+        EXPECT_THAT(remote.err, HasSubstr(c.reason));
+        const auto local = testsupport::runProcess({HUBCTL_PATH, "/G:" + hub.path()}, env, 30s);
+        EXPECT_EQ(local.out, "On=2 Off=1,3,4\n");
+        EXPECT_EQ(local.err, "");
+    }
+    EXPECT_EQ(hub.received().size(), std::size(cases) * kQueryV04.size());  // only the local ones
 }
 
 // A ser2net port takes one client at a time: the others are turned away and

@@ -13,7 +13,7 @@
 
 #include "hub_test_util.h"
 #include "hublink/exchange.h"
-#include "reply_reader.h"
+#include "exchange/reply_reader.h"
 
 namespace hublink {
 namespace {

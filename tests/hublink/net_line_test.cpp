@@ -1,7 +1,7 @@
 // The network line through a real ser2net on loopback, in front of virtual
 // hubs on ptys: what reaches the hub, what comes back, and how each failure
 // is reported within its bound.
-#include "net_line.h"
+#include "netline/net_line.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "hub_test_util.h"
+#include "hublink/port_url.h"
+#include "line/net_library.h"
 #include "ser2net_rig.h"
 
 namespace hublink {
@@ -42,6 +44,21 @@ constexpr std::string_view kIdentifyReply = "TAVRIN0AB304V04\n";
 std::vector<std::uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
 
 std::string textOf(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+// A line from the network library, as the hub link gets one.
+std::unique_ptr<NetLine> newLine() {
+    std::string why;
+    std::unique_ptr<NetLine> line = newNetLine(why);
+    EXPECT_NE(line, nullptr) << why;
+    return line;
+}
+
+// Opens `line` to a URL as users write it.
+NetResult openUrl(NetLine& line, const std::string& url, int baud) {
+    const PortUrlParse parsed = parsePortUrl(url);
+    if (!parsed.url) return {NetFault::badUrl, parsed.error};
+    return line.open(*parsed.url, baud);
+}
 
 // Reads until `count` bytes, a byte `stop`, or the deadline.
 NetResult readUntil(NetLine& line, std::vector<std::uint8_t>& into, std::size_t count,
@@ -132,11 +149,11 @@ TEST(NetLine, IdentifiesThroughRfc2217AndRawExports) {
         SCOPED_TRACE(int(c.accepter));
         sim::VirtualHub hub(recording());
         Ser2netRig rig({{hub.path(), c.accepter, c.deviceBaud}});
-        NetLine line;
-        const NetResult opened = line.open(rig.url(0), 9600);
+        auto line = newLine();
+        const NetResult opened = openUrl(*line, rig.url(0), 9600);
         ASSERT_TRUE(opened) << opened.reason;
-        EXPECT_EQ(exchange(line, "?Q\r"), kIdentifyReply);
-        EXPECT_EQ(exchange(line, "?Q\r"), kIdentifyReply);
+        EXPECT_EQ(exchange(*line, "?Q\r"), kIdentifyReply);
+        EXPECT_EQ(exchange(*line, "?Q\r"), kIdentifyReply);
         // Exactly the command lines: no telnet bytes, no NUL after CR.
         EXPECT_EQ(hub.received(), (std::vector<std::string>{"?Q\r", "?Q\r"}));
         EXPECT_TRUE(hub.lineSettingsOk());
@@ -147,15 +164,15 @@ TEST(NetLine, EveryByteValueCrossesUnchanged) {
     sim::VirtualHub hub(recording());
     hub.enterLoader();
     Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217, 9600}});
-    NetLine line;
-    ASSERT_TRUE(line.open(rig.url(0), 115200));
+    auto line = newLine();
+    ASSERT_TRUE(openUrl(*line, rig.url(0), 115200));
     std::vector<std::array<std::uint8_t, 64>> sent(4);
     for (std::size_t k = 0; k < sent.size(); ++k) {
         // 0x00 ... 0xFF over the four packets
         std::iota(sent[k].begin(), sent[k].end(), std::uint8_t(64 * k));
-        ASSERT_TRUE(line.write(sent[k]));
+        ASSERT_TRUE(line->write(sent[k]));
         std::vector<std::uint8_t> reply;
-        ASSERT_TRUE(readUntil(line, reply, 64, std::nullopt));
+        ASSERT_TRUE(readUntil(*line, reply, 64, std::nullopt));
         ASSERT_EQ(reply.size(), 64u) << "packet " << k;
         const unsigned sum = std::accumulate(sent[k].begin(), sent[k].end(), 0u) & 0xFFFF;
         // The loader's checksum of what it got.
@@ -170,10 +187,10 @@ TEST(NetLine, EveryByteValueCrossesUnchanged) {
     std::iota(all.begin(), all.end(), '\0');
     talker.pushFault(hubtest::raw(all));
     Ser2netRig rig2({{talker.path(), Ser2netAccepter::rfc2217}});
-    ASSERT_TRUE(line.open(rig2.url(0), 9600));
-    ASSERT_TRUE(line.write(bytesOf("?Q\r")));
+    ASSERT_TRUE(openUrl(*line, rig2.url(0), 9600));
+    ASSERT_TRUE(line->write(bytesOf("?Q\r")));
     std::vector<std::uint8_t> reply;
-    ASSERT_TRUE(readUntil(line, reply, 256, std::nullopt));
+    ASSERT_TRUE(readUntil(*line, reply, 256, std::nullopt));
     EXPECT_EQ(textOf(reply), all);
 }
 
@@ -183,9 +200,9 @@ TEST(NetLine, SpeedChangesOnAnOpenLine) {
         sim::VirtualHub hub(recording());
         hub.enterLoader();
         Ser2netRig rig({{hub.path(), accepter}});
-        NetLine line;
-        ASSERT_TRUE(line.open(rig.url(0), 9600));
-        const NetResult changed = line.setBaud(115200);
+        auto line = newLine();
+        ASSERT_TRUE(openUrl(*line, rig.url(0), 9600));
+        const NetResult changed = line->setBaud(115200);
         if (accepter == Ser2netAccepter::raw) {
             // A raw export keeps the server's speed.
             EXPECT_EQ(changed.fault, NetFault::lineControl);
@@ -193,9 +210,9 @@ TEST(NetLine, SpeedChangesOnAnOpenLine) {
         }
         ASSERT_TRUE(changed) << changed.reason;
         const std::array<std::uint8_t, 64> packet{0xAE};  // connect
-        ASSERT_TRUE(line.write(packet));
+        ASSERT_TRUE(line->write(packet));
         std::vector<std::uint8_t> reply;
-        ASSERT_TRUE(readUntil(line, reply, 64, std::nullopt));
+        ASSERT_TRUE(readUntil(*line, reply, 64, std::nullopt));
         EXPECT_EQ(reply.size(), 64u);
         EXPECT_EQ(hub.loaderPackets().size(), 1u);
         EXPECT_TRUE(hub.loaderLineSettingsOk());
@@ -216,17 +233,16 @@ TEST(NetLine, FailsToConnectWithinItsBound) {
         {at("rfc2217", blackhole.port()), NetFault::timeout},
         {at("rfc2217+tls", blackhole.port()), NetFault::timeout},
         {"rfc2217://no-such-hub.invalid:7000", NetFault::noSuchHost},
-        {"rfc2217://hub", NetFault::badUrl},
     };
     for (const auto& c : cases) {
-        NetLine line;
+        auto line = newLine();
         const auto start = Clock::now();
-        const NetResult r = line.open(c.url, 9600);
+        const NetResult r = openUrl(*line, c.url, 9600);
         EXPECT_LT(secondsSince(start), 2.5) << c.url;
         EXPECT_EQ(r.fault, c.fault) << c.url << ": " << r.reason;
         EXPECT_FALSE(r.reason.empty()) << c.url;
-        EXPECT_FALSE(line.isOpen()) << c.url;
-        EXPECT_FALSE(line.write(bytesOf("?Q\r"))) << c.url;
+        EXPECT_FALSE(line->isOpen()) << c.url;
+        EXPECT_FALSE(line->write(bytesOf("?Q\r"))) << c.url;
     }
 }
 
@@ -235,21 +251,21 @@ TEST(NetLine, SecondClientIsRejectedAndCanRetryLater) {
         SCOPED_TRACE(int(accepter));
         sim::VirtualHub hub(recording());
         Ser2netRig rig({{hub.path(), accepter}});
-        NetLine first, second;
-        ASSERT_TRUE(first.open(rig.url(0), 9600));
+        auto first = newLine(), second = newLine();
+        ASSERT_TRUE(openUrl(*first, rig.url(0), 9600));
         const auto start = Clock::now();
-        const NetResult r = second.open(rig.url(0), 9600);
+        const NetResult r = openUrl(*second, rig.url(0), 9600);
         EXPECT_LT(secondsSince(start), 0.5);
         EXPECT_EQ(r.fault, NetFault::rejected) << r.reason;
         // Its words are quoted when they came; telnet's open can end before.
         if (accepter == Ser2netAccepter::raw) {
             EXPECT_NE(r.reason.find("Port already in use"), std::string::npos) << r.reason;
         }
-        EXPECT_EQ(exchange(first, "?Q\r"), kIdentifyReply);  // the holder is undisturbed
-        first.close();
-        const NetResult retried = second.open(rig.url(0), 9600);
+        EXPECT_EQ(exchange(*first, "?Q\r"), kIdentifyReply);  // the holder is undisturbed
+        first->close();
+        const NetResult retried = openUrl(*second, rig.url(0), 9600);
         ASSERT_TRUE(retried) << retried.reason;
-        EXPECT_EQ(exchange(second, "?Q\r"), kIdentifyReply);
+        EXPECT_EQ(exchange(*second, "?Q\r"), kIdentifyReply);
         EXPECT_EQ(hub.received(), (std::vector<std::string>{"?Q\r", "?Q\r"}));
     }
 }
@@ -257,15 +273,15 @@ TEST(NetLine, SecondClientIsRejectedAndCanRetryLater) {
 TEST(NetLine, PurgeDropsAReplyTheServerAlreadyHad) {
     sim::VirtualHub hub;
     Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}});
-    NetLine line;
-    ASSERT_TRUE(line.open(rig.url(0), 9600));
+    auto line = newLine();
+    ASSERT_TRUE(openUrl(*line, rig.url(0), 9600));
     hub.pushFault({sim::Fault::Kind::Garble, 0, 0, {}});
-    ASSERT_TRUE(line.write(bytesOf("?Q\r")));
+    ASSERT_TRUE(line->write(bytesOf("?Q\r")));
     // Once the hub has written "#?garbled\n", it is on its way to us.
     const auto deadline = Clock::now() + 1s;
     while (hub.bytesExchanged() < 3 + 10 && Clock::now() < deadline)
         std::this_thread::sleep_for(1ms);
-    EXPECT_EQ(exchange(line, "?Q\r"), kIdentifyReply);
+    EXPECT_EQ(exchange(*line, "?Q\r"), kIdentifyReply);
 }
 
 // After a whole reply the next purge does not wait for stragglers, but what
@@ -273,36 +289,36 @@ TEST(NetLine, PurgeDropsAReplyTheServerAlreadyHad) {
 TEST(NetLine, PurgeAfterAWholeReplyStillDropsWhatCame) {
     sim::VirtualHub hub;
     Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}});
-    NetLine line;
-    ASSERT_TRUE(line.open(rig.url(0), 9600));
-    ASSERT_TRUE(line.write(bytesOf("?Q\rGP\r")));
+    auto line = newLine();
+    ASSERT_TRUE(openUrl(*line, rig.url(0), 9600));
+    ASSERT_TRUE(line->write(bytesOf("?Q\rGP\r")));
     std::vector<std::uint8_t> first;
-    ASSERT_TRUE(readUntil(line, first, kIdentifyReply.size(), std::nullopt));
+    ASSERT_TRUE(readUntil(*line, first, kIdentifyReply.size(), std::nullopt));
     ASSERT_EQ(textOf(first), kIdentifyReply);
     const auto deadline = Clock::now() + 1s;
     while (hub.bytesExchanged() < 6 + kIdentifyReply.size() + 9 && Clock::now() < deadline)
         std::this_thread::sleep_for(1ms);
     std::this_thread::sleep_for(200ms);  // the GP reply has crossed ser2net
-    line.replyComplete();
-    EXPECT_EQ(exchange(line, "?Q\r"), kIdentifyReply);
+    line->replyComplete();
+    EXPECT_EQ(exchange(*line, "?Q\r"), kIdentifyReply);
 }
 
 TEST(NetLine, DrainWaitsForTheWireAndNoLonger) {
     sim::VirtualHub hub;
     Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}});
-    NetLine line;
-    ASSERT_TRUE(line.open(rig.url(0), 9600));
+    auto line = newLine();
+    ASSERT_TRUE(openUrl(*line, rig.url(0), 9600));
     const std::string filler(96, ' ');  // 100 ms on the wire at 9600 baud
-    ASSERT_TRUE(line.write(bytesOf(filler)));
+    ASSERT_TRUE(line->write(bytesOf(filler)));
     auto start = Clock::now();
-    const NetResult drained = line.drain(1s);
+    const NetResult drained = line->drain(1s);
     EXPECT_TRUE(drained) << drained.reason;
     EXPECT_GE(secondsSince(start), 0.09);
     EXPECT_GE(hub.bytesExchanged(), filler.size());  // they reached the device
 
-    ASSERT_TRUE(line.write(bytesOf(filler)));
+    ASSERT_TRUE(line->write(bytesOf(filler)));
     start = Clock::now();
-    EXPECT_EQ(line.drain(10ms).fault, NetFault::timeout);
+    EXPECT_EQ(line->drain(10ms).fault, NetFault::timeout);
     EXPECT_LT(secondsSince(start), 0.06);
 }
 
@@ -314,15 +330,15 @@ TEST(NetLine, ServerGoneIsAnErrorNotASignal) {
     ::sigaction(SIGPIPE, &counting, &old);
     sim::VirtualHub hub;
     Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}});
-    NetLine line;
-    ASSERT_TRUE(line.open(rig.url(0), 9600));
+    auto line = newLine();
+    ASSERT_TRUE(openUrl(*line, rig.url(0), 9600));
     rig.stop();
     std::vector<std::uint8_t> input;
-    EXPECT_EQ(line.read(input, 64, Clock::now() + 1s).fault, NetFault::closed);
+    EXPECT_EQ(line->read(input, 64, Clock::now() + 1s).fault, NetFault::closed);
     NetResult written;
-    for (int i = 0; i < 20 && written; ++i) written = line.write(bytesOf("?Q\r"));
+    for (int i = 0; i < 20 && written; ++i) written = line->write(bytesOf("?Q\r"));
     EXPECT_EQ(written.fault, NetFault::closed) << written.reason;
-    EXPECT_EQ(line.purge().fault, NetFault::closed);
+    EXPECT_EQ(line->purge().fault, NetFault::closed);
     ::sigaction(SIGPIPE, &old, nullptr);
     EXPECT_EQ(sigpipes.load(), 0);
 }
@@ -352,11 +368,11 @@ TEST(NetLine, TlsTrustsOnlyTheRightCertificate) {
         SCOPED_TRACE(c.url + " CA " + c.ca);
         const CaVariable ca(c.ca);
         hub.clearReceived();
-        NetLine line;
-        const NetResult r = line.open(c.url, 9600);
+        auto line = newLine();
+        const NetResult r = openUrl(*line, c.url, 9600);
         EXPECT_EQ(r.fault, c.fault) << r.reason;
-        if (r) EXPECT_EQ(exchange(line, "?Q\r"), kIdentifyReply);
-        else EXPECT_FALSE(line.write(bytesOf("?Q\r")));  // nothing in clear text either
+        if (r) EXPECT_EQ(exchange(*line, "?Q\r"), kIdentifyReply);
+        else EXPECT_FALSE(line->write(bytesOf("?Q\r")));  // nothing in clear text either
         EXPECT_EQ(hub.received().size(), r ? 1u : 0u);
     }
     // The TLS handshake reached it as bytes; a command never did.
@@ -368,8 +384,8 @@ TEST(NetLine, TlsRefusesACertificateForAnotherHost) {
     sim::VirtualHub hub(recording());
     Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217Tls}}, {"DNS:other.example,IP:127.0.0.2"});
     const CaVariable ca(rig.caFile());
-    NetLine line;
-    const NetResult r = line.open(rig.url(0), 9600);
+    auto line = newLine();
+    const NetResult r = openUrl(*line, rig.url(0), 9600);
     EXPECT_EQ(r.fault, NetFault::tls);
     EXPECT_NE(r.reason.find("not made out to 127.0.0.1"), std::string::npos) << r.reason;
     EXPECT_TRUE(hub.received().empty());
@@ -384,17 +400,16 @@ TEST(NetLine, ReleasesEveryDescriptorOnEveryPath) {
     const LoopbackTrap nobody(false);
     const CaVariable ca(rig.otherCaFile());
     const auto everyPath = [&] {
-        NetLine held, line;
-        EXPECT_TRUE(held.open(rig.url(0), 9600));
-        EXPECT_EQ(exchange(held, "?Q\r"), kIdentifyReply);
-        EXPECT_TRUE(held.setBaud(19200));
-        EXPECT_EQ(line.open(rig.url(0), 9600).fault, NetFault::rejected);
-        held.close();
-        EXPECT_EQ(line.open(rig.url(1), 9600).fault, NetFault::tls);
-        EXPECT_EQ(line.open("tcp://127.0.0.1:" + std::to_string(nobody.port()), 9600).fault,
+        auto held = newLine(), line = newLine();
+        EXPECT_TRUE(openUrl(*held, rig.url(0), 9600));
+        EXPECT_EQ(exchange(*held, "?Q\r"), kIdentifyReply);
+        EXPECT_TRUE(held->setBaud(19200));
+        EXPECT_EQ(openUrl(*line, rig.url(0), 9600).fault, NetFault::rejected);
+        held->close();
+        EXPECT_EQ(openUrl(*line, rig.url(1), 9600).fault, NetFault::tls);
+        EXPECT_EQ(openUrl(*line, "tcp://127.0.0.1:" + std::to_string(nobody.port()), 9600).fault,
                   NetFault::refused);
-        EXPECT_EQ(line.open("tcp://[::1", 9600).fault, NetFault::badUrl);
-        EXPECT_TRUE(line.open(rig.url(2), 9600));  // left open: the destructor closes it
+        EXPECT_TRUE(openUrl(*line, rig.url(2), 9600));  // left open: the destructor closes it
     };
     everyPath();  // gensio loads its layers once
     const long before = hubtest::openDescriptorCount();

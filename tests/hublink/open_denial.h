@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "device_open.h"
+#include "line/device_open.h"
 
 namespace hubtest {
 

@@ -1,6 +1,6 @@
 // The threads that searches share: every index runs once whatever number of
 // threads could be started, and the threads are kept, not started anew.
-#include "worker_pool.h"
+#include "search/worker_pool.h"
 
 #include <gtest/gtest.h>
 

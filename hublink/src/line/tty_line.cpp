@@ -8,10 +8,10 @@
 #include <cstring>
 #include <thread>
 
-#include "fd_wait.h"
-#include "line.h"
-#include "port_claim.h"
-#include "tty_posix.h"
+#include "line/fd_wait.h"
+#include "line/line.h"
+#include "line/port_claim.h"
+#include "line/tty_posix.h"
 
 namespace hublink {
 

@@ -2,6 +2,11 @@
 // server), as its port URL names it (see hublink/port_url.h). Errors are
 // values; nothing here throws, prints, or raises SIGPIPE. One thread uses a
 // line at a time; lines on different threads are independent.
+//
+// The lines live in a library of their own, loaded only when a program first
+// names a port URL (hublink's line layer does that), so that a command on a
+// local port never maps gensio and what it brings. This header is all the
+// two sides share: the interface and the library's one entry point.
 #pragma once
 
 #include <chrono>
@@ -11,6 +16,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "hublink/port_url.h"
 
 namespace hublink {
 
@@ -46,8 +53,8 @@ public:
     static constexpr std::chrono::milliseconds kPurgeBound{250};
     static constexpr std::chrono::milliseconds kWriteBound{2000};
 
-    NetLine();
-    ~NetLine();  // closes
+    NetLine() = default;
+    virtual ~NetLine() = default;  // closes
     NetLine(const NetLine&) = delete;
     NetLine& operator=(const NetLine&) = delete;
 
@@ -62,15 +69,15 @@ public:
     // the system's store when that is unset, and name the host; there is no
     // fallback to clear text. Input that arrives during open is dropped, and
     // what a server said before hanging up is quoted in the reason.
-    NetResult open(const std::string& url, int baud);
-    bool isOpen() const;
+    virtual NetResult open(const PortUrl& url, int baud) = 0;
+    virtual bool isOpen() const = 0;
 
     // Changes the speed of an open RFC 2217 line (the loader's 115200 after
     // commands at 9600) and waits until the server confirmed it, at most
     // kConnectBound; input not yet read is dropped. drain() times the wire
     // at the new speed. tcp: `lineControl`, as a raw export keeps the
     // server's speed.
-    NetResult setBaud(int baud);
+    virtual NetResult setBaud(int baud) = 0;
 
     // Drops input nobody read (a late reply), including bytes the server
     // still holds back: input is dropped until it has been quiet for two
@@ -80,23 +87,24 @@ public:
     // something had: then the quiet wait follows. Bytes still on the hub's
     // wire can arrive later, as on a local port. `closed` when the server
     // has hung up.
-    NetResult purge();
+    virtual NetResult purge() = 0;
 
     // The caller's last exchange ended with the whole reply and nothing read
     // after it: the hub, which says one reply per request, has nothing more
     // to say, and the next purge() need not wait for stragglers.
-    void replyComplete();
+    virtual void replyComplete() = 0;
 
     // All bytes (each value as it is: telnet's 0xFF doubling is undone on the
     // far side) or an error; `bound` limits the wait for the network.
-    NetResult write(std::span<const std::uint8_t> bytes,
-                    std::chrono::milliseconds bound = kWriteBound);
+    virtual NetResult write(std::span<const std::uint8_t> bytes,
+                            std::chrono::milliseconds bound = kWriteBound) = 0;
 
     // Waits until input arrives or `deadline` passes, then appends what
     // arrived (at most `max` bytes) to `into`. A reply comes in pieces: the
     // caller reads until its terminator or deadline. Nothing appended and ok
     // when the deadline passed; `closed` when the server hung up.
-    NetResult read(std::vector<std::uint8_t>& into, std::size_t max, Clock::time_point deadline);
+    virtual NetResult read(std::vector<std::uint8_t>& into, std::size_t max,
+                           Clock::time_point deadline) = 0;
 
     // Waits until the bytes written so far can have left the far end's
     // serial port: their time on the wire at the line speed, counted from
@@ -105,14 +113,16 @@ public:
     // read since a write counts as the far end's answer to it (the bytes
     // written before it have left).
     // `timeout` when `bound` ran out first.
-    NetResult drain(std::chrono::milliseconds bound);
+    virtual NetResult drain(std::chrono::milliseconds bound) = 0;
 
     // Closes (bounded). Safe to call when closed.
-    void close();
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
+    virtual void close() = 0;
 };
+
+// The library's entry point, found by this name: a new closed line, or null
+// when the caller was built for another version of this interface.
+inline constexpr unsigned kNetLineInterface = 1;
+inline constexpr const char* kNetLineEntry = "hublink_netline_create";
+using NetLineCreate = NetLine* (*)(unsigned interfaceVersion);
 
 }  // namespace hublink

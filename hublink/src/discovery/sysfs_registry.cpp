@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "hublink/discovery.h"
-#include "natural_order.h"
+#include "discovery/natural_order.h"
 
 namespace hublink {
 

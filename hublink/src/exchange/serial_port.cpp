@@ -8,11 +8,11 @@
 #include <thread>
 #include <utility>
 
-#include "fd_wait.h"
-#include "line.h"
+#include "line/fd_wait.h"
+#include "line/line.h"
 #include "hublink/exchange.h"
-#include "port_claim.h"
-#include "tty_posix.h"
+#include "line/port_claim.h"
+#include "line/tty_posix.h"
 
 namespace hublink {
 

@@ -1,21 +1,15 @@
-#include "net_line.h"
-
+// The network line over gensio, and the library's entry point.
 #include <algorithm>
 #include <cstdlib>
 #include <exception>
+#include <new>
 #include <thread>
 #include <utility>
 
-#include "hublink/port_url.h"
 #include "net_gensio.h"
 #include "net_resolve.h"
 #include "net_sigpipe.h"
-
-// gensio 2.6 never frees the record of an RFC 2217 request still unanswered
-// when the server hangs up (24 bytes; each client that ser2net turns away
-// leaves one). It is gensio's to free, so a sanitized program's leak check
-// passes it by; every program that can open a network line links this file.
-extern "C" const char* __lsan_default_suppressions() { return "leak:sergensio_baud\n"; }
+#include "netline/net_line.h"
 
 namespace hublink {
 namespace {
@@ -106,10 +100,10 @@ NetResult shielded(Operation operation) {
 
 }  // namespace
 
-struct NetLine::Impl {
-    Impl(PortUrl target, int speed) : url(std::move(target)), where(hostPort(url)), baud(speed) {}
+struct Connection {
+    Connection(PortUrl target, int speed) : url(std::move(target)), where(hostPort(url)), baud(speed) {}
 
-    static NetResult open(std::unique_ptr<Impl>& slot, const std::string& text, int baud);
+    static NetResult open(std::unique_ptr<Connection>& slot, const PortUrl& url, int baud);
     NetResult connect(Clock::time_point deadline);
     NetResult settle(Clock::time_point deadline);
     NetResult setBaud(int speed);
@@ -137,19 +131,17 @@ struct NetLine::Impl {
     bool replyComplete = false;      // the last exchange ended with its whole reply
 };
 
-NetResult NetLine::Impl::open(std::unique_ptr<Impl>& slot, const std::string& text, int baud) {
-    const auto deadline = Clock::now() + kConnectBound;
-    const PortUrlParse parsed = parsePortUrl(text);
-    if (!parsed.url) return failure(NetFault::badUrl, parsed.error);
+NetResult Connection::open(std::unique_ptr<Connection>& slot, const PortUrl& url, int baud) {
+    const auto deadline = Clock::now() + NetLine::kConnectBound;
     if (baud <= 0)
         return failure(NetFault::badUrl, "line speed " + std::to_string(baud) + " is not above 0");
-    auto impl = std::make_unique<Impl>(*parsed.url, baud);
+    auto impl = std::make_unique<Connection>(url, baud);
     NetResult result = impl->connect(deadline);
     if (result) slot = std::move(impl);
     return result;
 }
 
-NetResult NetLine::Impl::connect(Clock::time_point deadline) {
+NetResult Connection::connect(Clock::time_point deadline) {
     if (!link.usable()) return failure(NetFault::io, "no event loop for the network could be made");
     const net::Resolution found = net::resolveHost(url.host, deadline);
     if (found.outcome != net::Resolution::Outcome::found) return lookUpFailure(found);
@@ -171,7 +163,7 @@ NetResult NetLine::Impl::connect(Clock::time_point deadline) {
 // to it until our delayed acknowledgement, 40 ms. Sent a connect time later
 // (at most 2 ms), the request carries that acknowledgement. A server that
 // turns us away hangs up in that time: writing to it then would be reset.
-NetResult NetLine::Impl::settle(Clock::time_point deadline) {
+NetResult Connection::settle(Clock::time_point deadline) {
     if (serial()) {
         // The connect's time, unless the server was slow to take us.
         const Clock::duration gap =
@@ -192,20 +184,20 @@ NetResult NetLine::Impl::settle(Clock::time_point deadline) {
     return hungUp ? rejected() : success();
 }
 
-NetResult NetLine::Impl::lookUpFailure(const net::Resolution& found) const {
+NetResult Connection::lookUpFailure(const net::Resolution& found) const {
     using Outcome = net::Resolution::Outcome;
     if (found.outcome == Outcome::unknownHost)
         return failure(NetFault::noSuchHost, "no address for " + url.host + ": " + found.reason);
     if (found.outcome == Outcome::timedOut)
         return failure(NetFault::timeout,
-                       "no address for " + url.host + " within " + millisText(kConnectBound));
+                       "no address for " + url.host + " within " + millisText(NetLine::kConnectBound));
     return failure(NetFault::connect, "cannot look up " + url.host + ": " + found.reason);
 }
 
-NetResult NetLine::Impl::connectFailure(LinkStatus status) const {
+NetResult Connection::connectFailure(LinkStatus status) const {
     if (status == LinkStatus::timedOut)
         return failure(NetFault::timeout,
-                       "no connection to " + where + " within " + millisText(kConnectBound));
+                       "no connection to " + where + " within " + millisText(NetLine::kConnectBound));
     if (status == LinkStatus::refused)
         return failure(NetFault::refused,
                        where + " refused the connection (nothing listens there)");
@@ -215,13 +207,13 @@ NetResult NetLine::Impl::connectFailure(LinkStatus status) const {
     return failure(NetFault::connect, "cannot connect to " + where + ": " + link.failureText());
 }
 
-NetResult NetLine::Impl::rejected() const {
+NetResult Connection::rejected() const {
     const std::string why = " (another client holds the port, or its device would not open)";
     return failure(NetFault::rejected,
                    where + " hung up at once" + why + serverWords(link.earlyBytes()));
 }
 
-NetResult NetLine::Impl::lineFailure(LinkStatus status) {
+NetResult Connection::lineFailure(LinkStatus status) {
     switch (status) {
         case LinkStatus::ok: return success();
         case LinkStatus::hungUp:
@@ -231,21 +223,21 @@ NetResult NetLine::Impl::lineFailure(LinkStatus status) {
         case LinkStatus::timedOut:
             return failure(NetFault::lineControl,
                            where + " did not confirm the line settings within " +
-                               millisText(kConnectBound) + " (no RFC 2217 server?)");
+                               millisText(NetLine::kConnectBound) + " (no RFC 2217 server?)");
         case LinkStatus::noSerialControl:
             return failure(NetFault::lineControl, where + " offers no RFC 2217 line control");
         default: return failure(NetFault::lineControl, where + ": " + link.failureText());
     }
 }
 
-NetResult NetLine::Impl::ioFailure(LinkStatus status, const char* doing) const {
+NetResult Connection::ioFailure(LinkStatus status, const char* doing) const {
     if (status == LinkStatus::ok) return success();
     if (status == LinkStatus::hungUp)
         return failure(NetFault::closed, where + " closed the connection");
     return failure(NetFault::io, where + ": " + doing + " failed: " + link.failureText());
 }
 
-NetResult NetLine::Impl::setBaud(int speed) {
+NetResult Connection::setBaud(int speed) {
     if (speed <= 0)
         return failure(NetFault::lineControl,
                        "line speed " + std::to_string(speed) + " is not above 0");
@@ -253,7 +245,7 @@ NetResult NetLine::Impl::setBaud(int speed) {
         return failure(NetFault::lineControl,
                        where + " is a raw export: its speed is the server's");
     const LinkStatus status =
-        link.changeSpeed(static_cast<unsigned>(speed), Clock::now() + kConnectBound);
+        link.changeSpeed(static_cast<unsigned>(speed), Clock::now() + NetLine::kConnectBound);
     if (status == LinkStatus::ok) baud = speed;
     // What the hub says while the speed changes is no reply of the last exchange.
     replyComplete = false;
@@ -269,7 +261,7 @@ NetResult NetLine::Impl::setBaud(int speed) {
 // answers it without dropping what it holds, and with its answer
 // unacknowledged, Nagle keeps those bytes back until our next write, so that
 // they came back as the next command's reply.
-NetResult NetLine::Impl::purge() {
+NetResult Connection::purge() {
     if (std::exchange(replyComplete, false)) {
         // The hub says one reply per request: after its whole reply there is
         // nothing left to wait for, unless something came all the same.
@@ -280,15 +272,15 @@ NetResult NetLine::Impl::purge() {
     const Clock::duration hold =
         std::max<Clock::duration>(wireTime(2), std::chrono::milliseconds(1));
     const Clock::duration quiet = hold + std::chrono::milliseconds(2) + roundTrip;
-    return ioFailure(link.dropUntilQuiet(quiet, quietFrom, Clock::now() + kPurgeBound), "purge");
+    return ioFailure(link.dropUntilQuiet(quiet, quietFrom, Clock::now() + NetLine::kPurgeBound), "purge");
 }
 
-Clock::duration NetLine::Impl::wireTime(std::size_t bytes) const {
+Clock::duration Connection::wireTime(std::size_t bytes) const {
     const std::chrono::duration<double> seconds(double(bytes) * kBitsPerByte / baud);
     return std::chrono::duration_cast<Clock::duration>(seconds);
 }
 
-NetResult NetLine::Impl::write(std::span<const std::uint8_t> bytes, Clock::time_point deadline) {
+NetResult Connection::write(std::span<const std::uint8_t> bytes, Clock::time_point deadline) {
     std::size_t written = 0;
     const LinkStatus status = link.writeAll(bytes.data(), bytes.size(), written, deadline);
     wireFreeAt = std::max(Clock::now(), wireFreeAt) + wireTime(written);
@@ -297,7 +289,7 @@ NetResult NetLine::Impl::write(std::span<const std::uint8_t> bytes, Clock::time_
                                      std::to_string(bytes.size()) + " bytes went out in time");
 }
 
-NetResult NetLine::Impl::read(std::vector<std::uint8_t>& into, std::size_t max,
+NetResult Connection::read(std::vector<std::uint8_t>& into, std::size_t max,
                               Clock::time_point deadline) {
     const std::size_t before = into.size();
     into.resize(before + max);
@@ -310,7 +302,7 @@ NetResult NetLine::Impl::read(std::vector<std::uint8_t>& into, std::size_t max,
     return status == LinkStatus::timedOut ? success() : ioFailure(status, "read");
 }
 
-NetResult NetLine::Impl::drain(std::chrono::milliseconds bound) {
+NetResult Connection::drain(std::chrono::milliseconds bound) {
     const Clock::time_point target = wireFreeAt + roundTrip;
     link.idle(std::min(target, Clock::now() + bound));
     if (Clock::now() >= target) return success();
@@ -318,54 +310,69 @@ NetResult NetLine::Impl::drain(std::chrono::milliseconds bound) {
                    where + ": written bytes may still be on their way after " + millisText(bound));
 }
 
-NetLine::NetLine() = default;
+namespace {
 
-NetLine::~NetLine() { close(); }
+class GensioNetLine final : public NetLine {
+public:
+    ~GensioNetLine() override { close(); }
 
-NetResult NetLine::open(const std::string& url, int baud) {
-    close();
-    NetResult result = shielded([&] { return Impl::open(impl_, url, baud); });
-    if (!result) impl_.reset();
-    return result;
-}
+    NetResult open(const PortUrl& url, int baud) override {
+        close();
+        NetResult result = shielded([&] { return Connection::open(impl_, url, baud); });
+        if (!result) impl_.reset();
+        return result;
+    }
 
-bool NetLine::isOpen() const { return impl_ != nullptr && impl_->link.isOpen(); }
+    bool isOpen() const override { return impl_ != nullptr && impl_->link.isOpen(); }
 
-NetResult NetLine::setBaud(int baud) {
-    if (!isOpen()) return notOpen();
-    return shielded([&] { return impl_->setBaud(baud); });
-}
+    NetResult setBaud(int baud) override {
+        return onOpen([&] { return impl_->setBaud(baud); });
+    }
 
-NetResult NetLine::purge() {
-    if (!isOpen()) return notOpen();
-    return shielded([&] { return impl_->purge(); });
-}
+    NetResult purge() override {
+        return onOpen([&] { return impl_->purge(); });
+    }
 
-NetResult NetLine::write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds bound) {
-    if (!isOpen()) return notOpen();
-    return shielded([&] { return impl_->write(bytes, Clock::now() + bound); });
-}
+    void replyComplete() override {
+        if (impl_ != nullptr) impl_->replyComplete = true;
+    }
 
-NetResult NetLine::read(std::vector<std::uint8_t>& into, std::size_t max,
-                        Clock::time_point deadline) {
-    if (!isOpen()) return notOpen();
-    if (max == 0) return success();
-    return shielded([&] { return impl_->read(into, max, deadline); });
-}
+    NetResult write(std::span<const std::uint8_t> bytes, std::chrono::milliseconds bound) override {
+        return onOpen([&] { return impl_->write(bytes, Clock::now() + bound); });
+    }
 
-void NetLine::replyComplete() {
-    if (impl_ != nullptr) impl_->replyComplete = true;
-}
+    NetResult read(std::vector<std::uint8_t>& into, std::size_t max,
+                   Clock::time_point deadline) override {
+        if (max == 0 && isOpen()) return success();
+        return onOpen([&] { return impl_->read(into, max, deadline); });
+    }
 
-NetResult NetLine::drain(std::chrono::milliseconds bound) {
-    if (!isOpen()) return notOpen();
-    return shielded([&] { return impl_->drain(bound); });
-}
+    NetResult drain(std::chrono::milliseconds bound) override {
+        return onOpen([&] { return impl_->drain(bound); });
+    }
 
-void NetLine::close() {
-    if (impl_ == nullptr) return;
-    net::SigpipeShield shield;
-    impl_.reset();
-}
+    void close() override {
+        if (impl_ == nullptr) return;
+        net::SigpipeShield shield;
+        impl_.reset();
+    }
+
+private:
+    template <typename Operation>
+    NetResult onOpen(Operation operation) {
+        if (!isOpen()) return notOpen();
+        return shielded(operation);
+    }
+
+    std::unique_ptr<Connection> impl_;
+};
+
+}  // namespace
 
 }  // namespace hublink
+
+extern "C" __attribute__((visibility("default"))) hublink::NetLine* hublink_netline_create(
+    unsigned interfaceVersion) {
+    if (interfaceVersion != hublink::kNetLineInterface) return nullptr;
+    return new (std::nothrow) hublink::GensioNetLine();
+}

@@ -1,4 +1,4 @@
-#include "worker_pool.h"
+#include "search/worker_pool.h"
 
 #include "hublink/port_fanout.h"
 

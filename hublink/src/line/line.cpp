@@ -1,12 +1,12 @@
-#include "line.h"
+#include "line/line.h"
 
 #include <mutex>
 #include <thread>
 
 #include "hublink/command_claim.h"
 #include "hublink/port_url.h"
-#include "net_line.h"
-#include "remote_claim.h"
+#include "line/net_library.h"
+#include "line/remote_claim.h"
 
 namespace hublink {
 
@@ -39,7 +39,7 @@ HeldConnection* heldFor(const std::string& url) {
 
 // ser2net drops a second client at once: another program has the hub. Such
 // a client tries again, as a local exchange waits for the claim.
-NetResult connectWaiting(NetLine& line, const std::string& url, int baud, std::chrono::milliseconds wait) {
+NetResult connectWaiting(NetLine& line, const PortUrl& url, int baud, std::chrono::milliseconds wait) {
     const auto until = Line::Clock::now() + wait;
     for (;;) {
         NetResult result = line.open(url, baud);
@@ -71,9 +71,28 @@ private:
 // A connection of its own for one exchange, closed with it.
 class OwnNetworkLine : public NetworkLine {
 public:
-    OwnNetworkLine() : NetworkLine(own_) {}
-    NetLine own_;
+    explicit OwnNetworkLine(std::unique_ptr<NetLine> own) : NetworkLine(*own), own_(std::move(own)) {}
+    std::unique_ptr<NetLine> own_;
 };
+
+// The URL parsed and a line to it connected, waiting at most `wait` for a
+// server that has another client; none otherwise, with the reason in `failed`.
+std::unique_ptr<NetLine> connectTo(const std::string& text, int baud, std::chrono::milliseconds wait,
+                                   NetResult& failed) {
+    const PortUrlParse parsed = parsePortUrl(text);
+    if (!parsed.url) {
+        failed = {NetFault::badUrl, parsed.error};
+        return nullptr;
+    }
+    std::unique_ptr<NetLine> line = newNetLine(failed.reason);
+    if (line == nullptr) {
+        failed.fault = NetFault::io;
+        return nullptr;
+    }
+    failed = connectWaiting(*line, *parsed.url, baud, wait);
+    if (failed.ok()) return line;
+    return nullptr;
+}
 
 }  // namespace
 
@@ -82,15 +101,16 @@ std::unique_ptr<Line> openNetworkLine(const std::string& url, const LineSettings
     if (HeldConnection* held = heldFor(url)) {
         status = {};
         if (held->baud != settings.baud) {
-            status = lineResult(held->line.setBaud(settings.baud), LineFault::setup);
+            status = lineResult(held->line->setBaud(settings.baud), LineFault::setup);
             if (!status.ok()) return nullptr;
             held->baud = settings.baud;
         }
-        return std::make_unique<NetworkLine>(held->line);
+        return std::make_unique<NetworkLine>(*held->line);
     }
-    auto line = std::make_unique<OwnNetworkLine>();
-    status = lineResult(connectWaiting(line->own_, url, settings.baud, kCommandClaimTimeout), LineFault::open);
-    if (status.ok()) return line;
+    NetResult connected;
+    auto line = connectTo(url, settings.baud, kCommandClaimTimeout, connected);
+    status = lineResult(connected, LineFault::open);
+    if (line != nullptr) return std::make_unique<OwnNetworkLine>(std::move(line));
     // Every reason a connection fails is worth telling: the user cannot see it.
     status.openFailure = OpenFailure{url, OpenFault::unreachable, status.reason};
     return nullptr;
@@ -103,14 +123,15 @@ std::unique_ptr<Line> openLine(const std::string& port, const LineSettings& sett
 
 bool CommandClaim::claimRemote(const std::string& url, std::chrono::milliseconds wait) {
     if (heldFor(url) != nullptr) return remoteHere_ = true;
-    remote_ = std::make_unique<Remote>();
-    HeldConnection& held = remote_->held;
-    const NetResult result = connectWaiting(held.line, url, 9600, wait);
-    if (!result.ok()) {
-        failure_ = OpenFailure{url, OpenFault::unreachable, result.reason};
-        remote_.reset();
+    NetResult connected;
+    std::unique_ptr<NetLine> line = connectTo(url, 9600, wait, connected);
+    if (line == nullptr) {
+        failure_ = OpenFailure{url, OpenFault::unreachable, connected.reason};
         return false;
     }
+    remote_ = std::make_unique<Remote>();
+    HeldConnection& held = remote_->held;
+    held.line = std::move(line);
     held.url = url;
     held.owner = std::this_thread::get_id();
     held.baud = 9600;

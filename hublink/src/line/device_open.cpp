@@ -1,4 +1,4 @@
-#include "device_open.h"
+#include "line/device_open.h"
 
 #include <fcntl.h>
 

@@ -1,4 +1,4 @@
-#include "natural_order.h"
+#include "discovery/natural_order.h"
 
 namespace hublink {
 

@@ -1,11 +1,12 @@
 // The claim on a hub on another host: its connection, held for a command.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "hublink/command_claim.h"
-#include "net_line.h"
+#include "netline/net_line.h"
 
 namespace hublink {
 
@@ -14,7 +15,7 @@ namespace hublink {
 struct HeldConnection {
     std::string url;
     std::thread::id owner;
-    NetLine line;
+    std::unique_ptr<NetLine> line;
     int baud = 0;
 };
 

@@ -8,7 +8,7 @@
 #include <map>
 #include <mutex>
 
-#include "worker_pool.h"
+#include "search/worker_pool.h"
 
 namespace hublink {
 

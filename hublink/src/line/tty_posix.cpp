@@ -1,4 +1,4 @@
-#include "tty_posix.h"
+#include "line/tty_posix.h"
 
 #include <termios.h>
 

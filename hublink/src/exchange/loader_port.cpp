@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "line.h"
+#include "line/line.h"
 
 namespace hublink {
 

@@ -1,4 +1,4 @@
-#include "fd_wait.h"
+#include "line/fd_wait.h"
 
 #include <poll.h>
 #include <unistd.h>

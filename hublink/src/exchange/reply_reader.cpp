@@ -1,4 +1,4 @@
-#include "reply_reader.h"
+#include "exchange/reply_reader.h"
 
 namespace hublink {
 

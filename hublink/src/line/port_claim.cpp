@@ -1,4 +1,4 @@
-#include "port_claim.h"
+#include "line/port_claim.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -13,9 +13,9 @@
 #include <thread>
 #include <tuple>
 
-#include "device_open.h"
+#include "line/device_open.h"
 #include "hublink/port_url.h"
-#include "remote_claim.h"
+#include "line/remote_claim.h"
 #include "hublink/command_claim.h"
 
 namespace hublink {

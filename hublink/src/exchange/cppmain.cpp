@@ -11,13 +11,13 @@
 #include <optional>
 #include <thread>
 
-#include "fd_wait.h"
-#include "line.h"
+#include "line/fd_wait.h"
+#include "line/line.h"
 #include "hublink/fd_guard.h"
 #include "hublink/loader_port.h"
-#include "port_claim.h"
-#include "reply_reader.h"
-#include "tty_posix.h"
+#include "line/port_claim.h"
+#include "exchange/reply_reader.h"
+#include "line/tty_posix.h"
 
 namespace hublink {
 

@@ -1,0 +1,61 @@
+#include "line/net_library.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+
+// gensio 2.6 never frees the record of an RFC 2217 request still unanswered
+// when the server hangs up (24 bytes; each client that ser2net turns away
+// leaves one). It is gensio's to free, so a sanitized program's leak check
+// passes it by. It has to be the program's: the sanitizer reads it at start.
+extern "C" const char* __lsan_default_suppressions() { return "leak:sergensio_baud\n"; }
+
+namespace hublink {
+namespace {
+
+struct NetLibrary {
+    NetLineCreate create = nullptr;
+    std::string error;  // when `create` is null
+};
+
+std::string libraryPath() {
+    const char* chosen = std::getenv("HUBLINK_NETLINE");
+    return chosen != nullptr && *chosen != '\0' ? chosen : kNetLibraryName;
+}
+
+NetLibrary load() {
+    const std::string path = libraryPath();
+    const std::string lead = "no network line: ";
+    // Never closed: lines and their event loop live as long as the process.
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* why = ::dlerror();
+        return {nullptr, lead + (why != nullptr ? why : "cannot load " + path)};
+    }
+    void* entry = ::dlsym(handle, kNetLineEntry);
+    if (entry == nullptr) {
+        ::dlclose(handle);
+        return {nullptr, lead + path + " is not the network line library (no " + kNetLineEntry + ")"};
+    }
+    return {reinterpret_cast<NetLineCreate>(entry), {}};
+}
+
+const NetLibrary& library() {
+    static const NetLibrary loaded = load();
+    return loaded;
+}
+
+}  // namespace
+
+std::unique_ptr<NetLine> newNetLine(std::string& why) {
+    const NetLibrary& lib = library();
+    if (lib.create == nullptr) {
+        why = lib.error;
+        return nullptr;
+    }
+    std::unique_ptr<NetLine> line(lib.create(kNetLineInterface));
+    if (line == nullptr) why = "no network line: " + libraryPath() + " belongs to another version of the programs";
+    return line;
+}
+
+}  // namespace hublink

@@ -1,0 +1,23 @@
+// Where network lines come from: a library of their own, loaded the first
+// time a program names a port URL, so that a command on a local port maps
+// nothing of the network (gensio and the libraries it brings).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "netline/net_line.h"
+
+namespace hublink {
+
+// The library is found through the program's run path (beside the build's
+// programs, or lib/hubtools/ of the installation); HUBLINK_NETLINE, when
+// set, names its file instead.
+inline constexpr const char* kNetLibraryName = "libnetline.so";
+
+// A new, closed network line; none when the library cannot be loaded or is
+// not the one this program was built with, the reason then in `why`. The
+// library is loaded once per process and stays loaded.
+std::unique_ptr<NetLine> newNetLine(std::string& why);
+
+}  // namespace hublink
