@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 // gensio 2.6 never frees the record of an RFC 2217 request still unanswered
 // when the server hangs up (24 bytes; each client that ser2net turns away
@@ -18,9 +19,24 @@ struct NetLibrary {
     std::string error;  // when `create` is null
 };
 
+// Found from the file this code is in (the program, or a module that
+// carries the hub link), not through a run path: one would make the dynamic
+// linker search it for every library at every start, URL or not.
+std::string besideThisCode() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&besideThisCode), &info) == 0 || info.dli_fname == nullptr)
+        return {};
+    const std::filesystem::path self = std::filesystem::weakly_canonical(info.dli_fname);
+    const std::filesystem::path library = self.parent_path().parent_path() / "lib/hubtools" / kNetLibraryName;
+    std::error_code ec;
+    return std::filesystem::is_regular_file(library, ec) ? library.string() : std::string();
+}
+
 std::string libraryPath() {
     const char* chosen = std::getenv("HUBLINK_NETLINE");
-    return chosen != nullptr && *chosen != '\0' ? chosen : kNetLibraryName;
+    if (chosen != nullptr && *chosen != '\0') return chosen;
+    const std::string beside = besideThisCode();
+    return beside.empty() ? kNetLibraryName : beside;
 }
 
 NetLibrary load() {
@@ -54,7 +70,7 @@ std::unique_ptr<NetLine> newNetLine(std::string& why) {
         return nullptr;
     }
     std::unique_ptr<NetLine> line(lib.create(kNetLineInterface));
-    if (line == nullptr) why = "no network line: " + libraryPath() + " belongs to another version of the programs";
+    if (line == nullptr) why = "no network line: the library belongs to another version of the programs";
     return line;
 }
 

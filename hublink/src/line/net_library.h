@@ -10,9 +10,10 @@
 
 namespace hublink {
 
-// The library is found through the program's run path (beside the build's
-// programs, or lib/hubtools/ of the installation); HUBLINK_NETLINE, when
-// set, names its file instead.
+// The library is lib/hubtools/libnetline.so beside the program's bin/ (the
+// build tree has the same layout), else wherever the dynamic linker finds
+// libnetline.so (a test program's run path, LD_LIBRARY_PATH).
+// HUBLINK_NETLINE, when set, names its file instead.
 inline constexpr const char* kNetLibraryName = "libnetline.so";
 
 // A new, closed network line; none when the library cannot be loaded or is
