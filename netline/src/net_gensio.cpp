@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "net_cert.h"
+#include "net_socket.h"
 
 namespace hublink::net {
 namespace {
@@ -68,7 +69,7 @@ void settingCallback(sergensio*, int err, unsigned value, void* data) {
     setting->answered = true;
     setting->err = err;
     setting->value = value;
-    setting->link->wake();
+    setting->link->onAnswer();
 }
 
 void logCallback(gensio_os_funcs* os, gensio_log_levels, const char* format, va_list args) {
@@ -108,6 +109,21 @@ bool GensioLink::waitUntil(Done done, Clock::time_point deadline) {
 
 void GensioLink::wake() { gensio_os_funcs_wake(os_, waiter_); }
 
+// Linux delays acknowledgements while a connection looks interactive: a
+// write right after a read makes it so. Asked for quick ones after the
+// requests went out, it acknowledges the first answer at once, and the
+// server's Nagle holds none of the others.
+void GensioLink::sendQueued() {
+    runReady([] { return false; });
+    quickAck();
+}
+
+// The other answers may be in the server's next segment.
+void GensioLink::onAnswer() {
+    quickAck();
+    wake();
+}
+
 int GensioLink::allocate(const std::string& stack) {
     std::lock_guard lock(allocationMutex());
     const int err = str_to_gensio(stack.c_str(), os_, eventCallback, this, &io_);
@@ -134,9 +150,29 @@ LinkStatus GensioLink::connect(const std::string& stack, const std::string& tlsH
     if (err == 0) err = gensio_open(io_, openedCallback, this);
     if (err == 0) err = waitUntil([this] { return opened_; }, deadline) ? openError_ : GE_TIMEDOUT;
     if (err != 0) abandon();
-    if (err == 0) gensio_set_read_callback_enable(io_, true);
+    if (err == 0) {
+        socket_ = socketWithAddresses(controlText(GENSIO_CONTROL_LADDR),
+                                      controlText(GENSIO_CONTROL_RADDR));
+        quickAck();
+        gensio_set_read_callback_enable(io_, true);
+    }
     return conclude(err);
 }
+
+std::string GensioLink::controlText(unsigned option) const {
+    char data[128] = "0";
+    gensiods len = sizeof data - 1;
+    if (gensio_control(io_, GENSIO_CONTROL_DEPTH_FIRST, GENSIO_CONTROL_GET, option, data, &len) != 0)
+        return {};
+    return std::string(data, std::min<std::size_t>(len, sizeof data - 1));
+}
+
+// A server without nodelay holds a small write until its last one was
+// acknowledged, and Linux delays acknowledgements by up to 40 ms once a
+// connection looks interactive. Asking for quick acknowledgements after
+// each read and write (Linux drops the mode again by itself) acknowledges
+// every answer at once.
+void GensioLink::quickAck() { requestQuickAck(socket_); }
 
 void GensioLink::resetState(const std::string& tlsHost) {
     opened_ = false;
@@ -178,6 +214,7 @@ int GensioLink::onEvent(const Event& event) {
 
 int GensioLink::onRead(const Event& event) {
     if (event.err != 0) hungUp_ = true;
+    if (event.err == 0) quickAck();
     const std::size_t room = kEarlyKept - std::min(kEarlyKept, early_.size());
     if (event.err == 0 && *event.len > 0) lastInput_ = Clock::now();
     if (event.err == 0)
@@ -214,21 +251,29 @@ int GensioLink::checkCertificate(int err, const char* why) {
     return GE_NOTSUP;
 }
 
-// One at a time: each request then carries the acknowledgement of the
-// answer before it. Asked all at once, ser2net's answers after the first
-// waited for a delayed acknowledgement (Nagle), 40 ms per open.
-int GensioLink::askSetting(std::size_t index, Clock::time_point deadline) {
+// Asks for setting `index`; its answer comes through settingCallback.
+int GensioLink::askSetting(std::size_t index) {
     using Request = int (*)(sergensio*, unsigned, sergensio_done, void*);
     constexpr Request kRequests[] = {sergensio_baud, sergensio_datasize, sergensio_parity,
                                      sergensio_stopbits};
     Setting& setting = settings_.at(index);
-    const auto asked = Clock::now();
-    const int err =
-        kRequests[index](gensio_to_sergensio(io_), setting.wanted, settingCallback, &setting);
-    if (err != 0) return err;
-    if (!waitUntil([&] { return hungUp_ || setting.answered; }, deadline)) return GE_TIMEDOUT;
-    lineRoundTrip_ = std::min(lineRoundTrip_, Clock::now() - asked);
-    if (firstConfirmation_ == Clock::time_point{}) firstConfirmation_ = Clock::now();
+    return kRequests[index](gensio_to_sergensio(io_), setting.wanted, settingCallback, &setting);
+}
+
+// Waits until the server answered settings [0, count), noting how soon the
+// first answer came.
+int GensioLink::awaitSettings(std::size_t count, Clock::time_point asked, Clock::time_point deadline) {
+    const auto answered = [&] {
+        return std::all_of(settings_.begin(), settings_.begin() + count,
+                           [](const Setting& s) { return s.answered; });
+    };
+    const auto first = [&] { return hungUp_ || settings_[0].answered; };
+    if (!waitUntil(first, deadline)) return GE_TIMEDOUT;
+    if (!hungUp_) {
+        lineRoundTrip_ = std::min(lineRoundTrip_, Clock::now() - asked);
+        if (firstConfirmation_ == Clock::time_point{}) firstConfirmation_ = Clock::now();
+    }
+    if (!waitUntil([&] { return hungUp_ || answered(); }, deadline)) return GE_TIMEDOUT;
     return hungUp_ ? GE_REMCLOSE : 0;
 }
 
@@ -245,15 +290,23 @@ int GensioLink::settingsVerdict() {
     return 0;
 }
 
+// The purge goes first: the server takes requests in order, so by its
+// answers to the settings it has dropped what the device had sent, and what
+// it had passed on already came before those answers. All in one go: with
+// quick acknowledgements the server's Nagle holds none of its answers.
 LinkStatus GensioLink::setLine(unsigned baud, Clock::time_point deadline) {
-    if (gensio_to_sergensio(io_) == nullptr) return conclude(GE_NOTSUP);
+    sergensio* serial = gensio_to_sergensio(io_);
+    if (serial == nullptr) return conclude(GE_NOTSUP);
     settings_ = {{{this, "speed", baud},
                   {this, "data bits", 8},
                   {this, "parity", SERGENSIO_PARITY_NONE},
                   {this, "stop bits", 1}}};
-    for (std::size_t i = 0; i < settings_.size(); ++i)
-        if (const int err = askSetting(i, deadline); err != 0) return conclude(err);
-    return conclude(settingsVerdict());
+    const auto asked = Clock::now();
+    int err = sergensio_flush(serial, SERGIO_FLUSH_RCV_BUFFER);
+    for (std::size_t i = 0; err == 0 && i < settings_.size(); ++i) err = askSetting(i);
+    sendQueued();
+    if (err == 0) err = awaitSettings(settings_.size(), asked, deadline);
+    return conclude(err != 0 ? err : settingsVerdict());
 }
 
 // Outside synchronous mode: there an answer is taken in only while a read
@@ -262,7 +315,10 @@ LinkStatus GensioLink::changeSpeed(unsigned baud, Clock::time_point deadline) {
     if (gensio_to_sergensio(io_) == nullptr) return conclude(GE_NOTSUP);
     leaveSync();
     settings_[0] = {this, "speed", baud};
-    int err = askSetting(0, deadline);
+    const auto asked = Clock::now();
+    int err = askSetting(0);
+    sendQueued();
+    if (err == 0) err = awaitSettings(1, asked, deadline);
     if (err == 0) err = settingsVerdict();
     if (err != 0) return conclude(err);
     return enterSync();
@@ -272,11 +328,6 @@ void GensioLink::leaveSync() {
     if (sync_) gensio_clear_sync(io_);
     sync_ = false;
     gensio_set_read_callback_enable(io_, true);
-}
-
-bool GensioLink::hungUpNow() {
-    runReady([this] { return hungUp_; });
-    return hungUp_;
 }
 
 bool GensioLink::hangsUpBefore(Clock::time_point until) {
@@ -297,7 +348,10 @@ LinkStatus GensioLink::readSome(std::uint8_t* buf, std::size_t len, std::size_t&
     gensio_time left = timeLeft(deadline);
     const int err = gensio_read_s(io_, &count, buf, len, &left);
     got = count;
-    if (got > 0) lastInput_ = Clock::now();
+    if (got > 0) {
+        lastInput_ = Clock::now();
+        quickAck();
+    }
     return conclude(err);
 }
 
@@ -307,6 +361,7 @@ LinkStatus GensioLink::writeAll(const std::uint8_t* data, std::size_t len, std::
     gensio_time left = timeLeft(deadline);
     const int err = gensio_write_s(io_, &count, data, len, &left);
     written = count;
+    quickAck();
     return conclude(err == 0 && count < len ? GE_TIMEDOUT : err);
 }
 
@@ -342,6 +397,7 @@ void GensioLink::idle(Clock::time_point until) {
 }
 
 void GensioLink::abandon() {
+    socket_ = -1;
     if (io_ == nullptr) return;
     closed_ = false;
     if (gensio_close(io_, closedCallback, this) == 0)

@@ -47,8 +47,8 @@ public:
     LinkStatus connect(const std::string& stack, const std::string& tlsHost,
                        Clock::time_point deadline);
 
-    // Asks an RFC 2217 server for `baud` 8N1 and waits until it confirmed
-    // all four settings.
+    // Asks an RFC 2217 server to purge what the device sent so far and to
+    // set `baud` 8N1, and waits until it confirmed all four settings.
     LinkStatus setLine(unsigned baud, Clock::time_point deadline);
 
     // The quickest answer to a line setting: a network round trip through
@@ -65,8 +65,6 @@ public:
 
     // Whether the server hung up before `until` (waits no longer).
     bool hangsUpBefore(Clock::time_point until);
-    // Whether the server has hung up, from what has arrived (no wait).
-    bool hungUpNow();
 
     // Whether a TLS connection's certificate named the host (see connect).
     bool certificateChecked() const { return certificateChecked_; }
@@ -115,6 +113,7 @@ public:
     };
     int onEvent(const Event& event);
     void wake();
+    void onAnswer();
     void onOpened(int err);
     void onClosed();
     void onLog(const std::string& line);
@@ -135,7 +134,11 @@ private:
     int onRead(const Event& event);
     int allocate(const std::string& stack);
     std::string peerCertificate();
-    int askSetting(std::size_t index, Clock::time_point deadline);
+    int askSetting(std::size_t index);
+    int awaitSettings(std::size_t count, Clock::time_point asked, Clock::time_point deadline);
+    std::string controlText(unsigned option) const;
+    void quickAck();
+    void sendQueued();
     int settingsVerdict();
     int checkCertificate(int err, const char* why);
     void abandon();
@@ -150,6 +153,7 @@ private:
     gensio_os_funcs* os_ = nullptr;
     gensio_waiter* waiter_ = nullptr;
     gensio* io_ = nullptr;
+    int socket_ = -1;  // the connection's socket, for its TCP options
     bool opened_ = false;
     int openError_ = 0;
     bool closed_ = false;

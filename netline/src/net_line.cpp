@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <exception>
 #include <new>
-#include <thread>
 #include <utility>
 
 #include "net_gensio.h"
@@ -20,9 +19,6 @@ using net::LinkStatus;
 // A raw server turns a second client away right after accepting it: the
 // longer of this and four connect times is waited for that at open.
 constexpr auto kRawGrace = std::chrono::milliseconds(20);
-// The wait between the connect and the first line setting (see settle).
-constexpr auto kNegotiationGap = std::chrono::microseconds(200);
-constexpr auto kNegotiationGapMax = std::chrono::milliseconds(2);
 constexpr int kBitsPerByte = 10;  // start, 8 data, stop
 
 NetResult success() { return {}; }
@@ -158,23 +154,17 @@ NetResult Connection::connect(Clock::time_point deadline) {
     return settled;
 }
 
-// ser2net answers our telnet negotiation right after the connect; a first
-// request sent before that answer is in lets ser2net's Nagle hold the reply
-// to it until our delayed acknowledgement, 40 ms. Sent a connect time later
-// (at most 2 ms), the request carries that acknowledgement. A server that
-// turns us away hangs up in that time: writing to it then would be reset.
+// An RFC 2217 line: the server purges the device's input and confirms the
+// settings, and what it had passed on before is dropped on entering
+// synchronous mode. What it read from the device before the purge and still
+// holds back (its chardelay) comes later: the first purge waits for quiet.
+// A raw server turns a second client away right after accepting it: that is
+// waited for.
 NetResult Connection::settle(Clock::time_point deadline) {
     if (serial()) {
-        // The connect's time, unless the server was slow to take us.
-        const Clock::duration gap =
-            std::clamp<Clock::duration>(roundTrip, kNegotiationGap, kNegotiationGapMax);
-        // Slept: the event loop's waits round up to whole milliseconds.
-        std::this_thread::sleep_until(std::min(deadline, Clock::now() + gap));
-        if (link.hungUpNow()) return rejected();
         const NetResult set = lineFailure(link.setLine(static_cast<unsigned>(baud), deadline));
         // The connect's time holds telnet's (and TLS's) handshake.
         if (set) roundTrip = link.lineRoundTrip();
-        // The server had the device open when it first answered.
         quietFrom = link.firstConfirmation();
         return set;
     }
@@ -254,13 +244,10 @@ NetResult Connection::setBaud(int speed) {
 }
 
 // ser2net holds bytes from the device for two character times (at least
-// 1 ms) before it sends them on: unless the last exchange ended with its
-// whole reply, input is dropped until it has been quiet for that long, 2 ms
-// more and a round trip, counted from the last input or from when the device
-// could first send (see settle). No RFC 2217 PURGE-DATA goes out: ser2net
-// answers it without dropping what it holds, and with its answer
-// unacknowledged, Nagle keeps those bytes back until our next write, so that
-// they came back as the next command's reply.
+// 1 ms) before it sends them on, and its purge leaves what it holds: unless
+// the last exchange ended with its whole reply, input is dropped until it
+// has been quiet for that long, 2 ms more and a round trip, counted from the
+// last input or from when the device could first send (see settle).
 NetResult Connection::purge() {
     if (std::exchange(replyComplete, false)) {
         // The hub says one reply per request: after its whole reply there is
@@ -281,6 +268,8 @@ Clock::duration Connection::wireTime(std::size_t bytes) const {
 }
 
 NetResult Connection::write(std::span<const std::uint8_t> bytes, Clock::time_point deadline) {
+    // An answer to this may still come: only an exchange can say it came whole.
+    replyComplete = false;
     std::size_t written = 0;
     const LinkStatus status = link.writeAll(bytes.data(), bytes.size(), written, deadline);
     wireFreeAt = std::max(Clock::now(), wireFreeAt) + wireTime(written);

@@ -284,6 +284,42 @@ TEST(NetLine, PurgeDropsAReplyTheServerAlreadyHad) {
     EXPECT_EQ(exchange(*line, "?Q\r"), kIdentifyReply);
 }
 
+// A client that left before its reply came leaves that reply in the device;
+// the next client's first exchange gets its own reply, whatever the export.
+TEST(NetLine, ALateReplyToAnEarlierClientIsNotTakenForOurs) {
+    const struct {
+        Ser2netAccepter accepter;
+        bool direct;  // nodelay and no chardelay, as the README's export
+    } cases[] = {
+        {Ser2netAccepter::rfc2217, false},
+        {Ser2netAccepter::rfc2217, true},
+        {Ser2netAccepter::raw, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.accepter) * 2 + c.direct);
+        sim::VirtualHub hub(recording());
+        Ser2netRig rig({{hub.path(), c.accepter, 9600, c.direct, !c.direct}});
+        hub.pushFault({sim::Fault::Kind::Delay, 60, 0, {}, "GP"});
+        {
+            auto early = newLine();
+            ASSERT_TRUE(openUrl(*early, rig.url(0), 9600));
+            ASSERT_TRUE(early->write(bytesOf("GP\r")));
+        }
+        // Its reply reached the device after the client had gone.
+        const auto deadline = Clock::now() + 2s;
+        while (hub.bytesExchanged() < 3 + 9 && Clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
+        auto line = newLine();
+        const auto opened = Clock::now() + 1s;
+        NetResult r;
+        while (!(r = openUrl(*line, rig.url(0), 9600)) && Clock::now() < opened)
+            std::this_thread::sleep_for(5ms);  // ser2net still closing the device
+        ASSERT_TRUE(r) << r.reason;
+        EXPECT_EQ(exchange(*line, "?Q\r"), kIdentifyReply);
+        EXPECT_EQ(hub.received(), (std::vector<std::string>{"GP\r", "?Q\r"}));
+    }
+}
+
 // After a whole reply the next purge does not wait for stragglers, but what
 // has come all the same (here the reply to a request sent along) is dropped.
 TEST(NetLine, PurgeAfterAWholeReplyStillDropsWhatCame) {

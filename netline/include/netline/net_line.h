@@ -59,8 +59,9 @@ public:
     NetLine& operator=(const NetLine&) = delete;
 
     // Connects to `url` within kConnectBound in total (an open line is closed
-    // first). rfc2217 and rfc2217+tls: sets `baud`, 8 data bits, no parity,
-    // 1 stop bit and waits until the server confirmed each; modem lines are
+    // first). rfc2217 and rfc2217+tls: asks the server to purge the device's
+    // input (RFC 2217 PURGE-DATA), sets `baud`, 8 data bits, no parity, 1 stop bit and waits until
+    // the server confirmed each; modem lines are
     // left alone (a pty export never confirms them). tcp: the server's own
     // line settings apply and `baud` only times drain(); a server that hangs
     // up within a short grace period is `rejected`, so its parting words
