@@ -81,7 +81,7 @@ endfunction()
 hub_man_pages(cli hubctl hubflash hubsim)
 hub_package_docs(cli hubtools)
 hub_strip_comments(cli ${CMAKE_INSTALL_BINDIR}/hubctl ${CMAKE_INSTALL_BINDIR}/hubflash
-                       ${CMAKE_INSTALL_BINDIR}/hubsim lib/hubtools/libnetline.so)
+                       ${CMAKE_INSTALL_BINDIR}/hubsim ${HUB_NETLINE_DIR}/libnetline.so)
 set(HUB_PACKAGE_COMPONENTS cli)
 
 # One completion file serves the three programs; bash-completion loads it

@@ -106,7 +106,7 @@ lrwxrwxrwx ./usr/share/bash-completion/completions/hubsim -> hubctl
 -rw-r--r-- ./usr/share/man/man1/hubctl.1.gz
 -rw-r--r-- ./usr/share/man/man1/hubflash.1.gz
 -rw-r--r-- ./usr/share/man/man1/hubsim.1.gz
--rw-r--r-- ./usr/lib/hubtools/libnetline.so
+-rw-r--r-- ./usr/lib/hubtools/netline/libnetline.so
 -rwxr-xr-x ./usr/bin/hubctl
 -rwxr-xr-x ./usr/bin/hubflash
 -rwxr-xr-x ./usr/bin/hubsim"
@@ -161,7 +161,7 @@ for program in hubpanel portdesk; do
   check "$program: every shared library found" libraries_found "$scratch/gui/usr/bin/$program"
   check "$program: links no network library" links_no_network "$scratch/gui/usr/bin/$program"
 done
-check "libnetline.so: every shared library found" libraries_found "$scratch/cli/usr/lib/hubtools/libnetline.so"
+check "libnetline.so: every shared library found" libraries_found "$scratch/cli/usr/lib/hubtools/netline/libnetline.so"
 # The packaged hubctl finds the packaged library beside it: a URL where
 # nothing listens is refused by the network, not for want of the library.
 refused_by_network() {
@@ -182,7 +182,7 @@ for binary in "$scratch"/cli/usr/bin/* "$scratch"/gui/usr/bin/*; do
   check "$(basename "$binary"): stripped" grep -q ', stripped' <<<"$(file -b "$binary")"
   check "$(basename "$binary"): no .comment section" test -z "$(readelf -S "$binary" | grep -F .comment)"
 done
-netlib=$scratch/cli/usr/lib/hubtools/libnetline.so
+netlib=$scratch/cli/usr/lib/hubtools/netline/libnetline.so
 check "libnetline.so: stripped" grep -q ', stripped' <<<"$(file -b "$netlib")"
 check "libnetline.so: no .comment section" test -z "$(readelf -S "$netlib" | grep -F .comment)"
 

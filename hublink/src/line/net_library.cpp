@@ -27,7 +27,7 @@ std::string besideThisCode() {
     if (::dladdr(reinterpret_cast<void*>(&besideThisCode), &info) == 0 || info.dli_fname == nullptr)
         return {};
     const std::filesystem::path self = std::filesystem::weakly_canonical(info.dli_fname);
-    const std::filesystem::path library = self.parent_path().parent_path() / "lib/hubtools" / kNetLibraryName;
+    const std::filesystem::path library = self.parent_path().parent_path() / HUB_NETLINE_DIR / kNetLibraryName;
     std::error_code ec;
     return std::filesystem::is_regular_file(library, ec) ? library.string() : std::string();
 }
