@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "hub_test_util.h"
+#include "search/fanout_width.h"
 #include "hublink/discovery.h"
 #include "hublink/hub_query.h"
 #include "sim/fake_registry.h"
@@ -52,6 +53,42 @@ TEST(ForEachPort, BoundedThreadsAndErrorsComeBack) {
     EXPECT_THROW(forEachPort(ports, [](std::size_t i) {
         if (i == 7) throw std::runtime_error("port 7");
     }), std::runtime_error);
+}
+
+// How many are asked at once, and the line that says so when not all.
+TEST(FanoutWidth, TightestBoundNamesTheReason) {
+    struct Case {
+        FanoutNeeds needs;  // candidates, connections, descriptor limit, helpers, in flight
+        std::size_t width;
+        const char* notice;
+    };
+    const std::vector<Case> cases = {
+        {{1024, false, 1088, 1023, 1024}, 1024, ""},  // a farm: one descriptor each
+        {{1024, false, 20000, 1023, 256}, 256,
+         "asking 256 of 1024 ports at a time (no search asks more at once): the search can take 4 timeouts"},
+        {{40, false, 80, 39, 1024}, 16,
+         "asking 16 of 40 ports at a time (the limit of 80 open descriptors allows no more): "
+         "the search can take 3 timeouts"},
+        {{256, true, 20000, 255, 1024}, 256, ""},
+        {{1024, true, 20000, 1023, 1024}, 320,
+         "asking 320 of 1024 ports at a time (network connections need descriptors numbered below 1024, "
+         "3 each): the search can take 4 timeouts"},
+        {{200, true, 364, 199, 1024}, 100,
+         "asking 100 of 200 ports at a time (the limit of 364 open descriptors allows no more): "
+         "the search can take 2 timeouts"},
+        {{100, false, 20000, 9, 1024}, 10,
+         "asking 10 of 100 ports at a time (no more threads could be started): the search can take 10 timeouts"},
+        {{5, false, 10, 4, 1024}, 1,  // no room at all: the caller alone, one at a time
+         "asking 1 of 5 ports at a time (the limit of 10 open descriptors allows no more): "
+         "the search can take 5 timeouts"},
+        {{0, true, 10, 0, 1024}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.notice);
+        const FanoutWidth width = fanoutWidth(c.needs);
+        EXPECT_EQ(width.width, c.width);
+        EXPECT_EQ(fanoutNotice(c.needs, width), c.notice);
+    }
 }
 
 // Two names for one device: asked one after the other, in name order.

@@ -2,10 +2,11 @@
 
 #include "hublink/port_fanout.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
-#include <system_error>
-#include <thread>
+#include <new>
 
 namespace hublink {
 
@@ -32,13 +33,39 @@ WorkerPool& WorkerPool::shared() {
     return *pool;
 }
 
+namespace {
+
+void* runBody(void* body) {
+    const std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(body));
+    (*owned)();
+    return nullptr;
+}
+
+}  // namespace
+
 bool WorkerPool::detachedThread(std::function<void()> body) {
+    std::unique_ptr<std::function<void()>> owned;
     try {
-        std::thread(std::move(body)).detach();
-        return true;
-    } catch (const std::system_error&) {
-        return false;  // out of threads or memory: the callers carry on
+        owned = std::make_unique<std::function<void()>>(std::move(body));
+    } catch (const std::bad_alloc&) {
+        return false;
     }
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) return false;
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_attr_setstacksize(&attr, kStackBytes);
+    pthread_t thread;
+    const int err = pthread_create(&thread, &attr, runBody, owned.get());
+    pthread_attr_destroy(&attr);
+    if (err != 0) return false;  // out of threads or memory: the callers carry on
+    owned.release();             // the thread's now
+    return true;
+}
+
+std::size_t WorkerPool::startUpTo(std::size_t helpers) {
+    ensureThreads(helpers);
+    std::lock_guard lock(mutex_);
+    return std::min(helpers, threads_);
 }
 
 std::size_t WorkerPool::threads() const {

@@ -35,10 +35,26 @@ public:
     // `task` must not throw.
     void run(std::size_t count, std::size_t width, const std::function<void(std::size_t)>& task);
 
+    // Starts threads until `helpers` of them could serve a batch (or the
+    // maximum is reached, or no more can be started); how many of them
+    // there are then, at most `helpers`.
+    std::size_t startUpTo(std::size_t helpers);
+
     // Threads started so far.
     std::size_t threads() const;
 
+    // A detached thread on a stack of kStackBytes; false when it cannot be
+    // started (out of threads or memory).
     static bool detachedThread(std::function<void()> body);
+
+    // A search's thread runs one port's exchanges: a few KiB of frames and
+    // the network library's name lookup. Small stacks keep a thousand of
+    // them in far less address space than glibc's 8 MiB each.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    static constexpr std::size_t kStackBytes = 4u << 20;  // redzones grow every frame
+#else
+    static constexpr std::size_t kStackBytes = 512u << 10;
+#endif
 
 private:
     struct Batch;
