@@ -300,15 +300,17 @@ TEST(NetLine, ALateReplyToAnEarlierClientIsNotTakenForOurs) {
         sim::VirtualHub hub(recording());
         Ser2netRig rig({{hub.path(), c.accepter, 9600, c.direct, !c.direct}});
         hub.pushFault({sim::Fault::Kind::Delay, 60, 0, {}, "GP"});
+        const auto deadline = Clock::now() + 2s;
         {
             auto early = newLine();
             ASSERT_TRUE(openUrl(*early, rig.url(0), 9600));
             ASSERT_TRUE(early->write(bytesOf("GP\r")));
+            while (hub.received().empty() && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
         }
         // Its reply reached the device after the client had gone.
-        const auto deadline = Clock::now() + 2s;
         while (hub.bytesExchanged() < 3 + 9 && Clock::now() < deadline)
             std::this_thread::sleep_for(1ms);
+        ASSERT_EQ(hub.received(), std::vector<std::string>{"GP\r"});
         auto line = newLine();
         const auto opened = Clock::now() + 1s;
         NetResult r;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "hublink/open_failure.h"
+#include "hublink/port_address.h"
 
 namespace hublink {
 
@@ -25,9 +26,12 @@ inline constexpr std::chrono::milliseconds kCommandClaimTimeout{10000};
 // turned away by the server meanwhile.
 class CommandClaim {
 public:
-    // Opens `path` (connects to a URL) and waits at most `wait` for the claim.
-    explicit CommandClaim(const std::string& path,
+    // Opens `port` (connects to a URL) and waits at most `wait` for the claim.
+    explicit CommandClaim(const PortAddress& port,
                           std::chrono::milliseconds wait = kCommandClaimTimeout);
+    explicit CommandClaim(const std::string& path,
+                          std::chrono::milliseconds wait = kCommandClaimTimeout)
+        : CommandClaim(PortAddress::of(path), wait) {}
     ~CommandClaim();
     CommandClaim(const CommandClaim&) = delete;
     CommandClaim& operator=(const CommandClaim&) = delete;
@@ -40,7 +44,7 @@ public:
 
 private:
     struct Remote;
-    bool claimRemote(const std::string& url, std::chrono::milliseconds wait);
+    bool claimRemote(const PortAddress& address, std::chrono::milliseconds wait);
     void releaseRemote();
 
     int fd_ = -1;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "hublink/open_failure.h"
+#include "hublink/port_address.h"
 
 namespace hublink {
 
@@ -28,5 +29,7 @@ struct Exchange {
 // device that goes away fails the exchange ("No"). A line that arrived
 // without its LF within the second is the reply.
 Exchange sendCommand(const std::string& com, const std::string& cmd);
+// The same on a port already classified.
+Exchange sendCommand(const PortAddress& port, const std::string& cmd);
 
 }  // namespace hublink

@@ -144,7 +144,7 @@ std::string CPPMain::exchange(const std::string& portPath, const std::string& co
                        std::end(kWindowSpeeds);
     if (!reportSetup && !known) speed = 9600;  // portdesk's line set-up falls back
     LineResult status;
-    const std::unique_ptr<Line> line = openLine(portPath, {speed}, status);  // closed on every path
+    const std::unique_ptr<Line> line = openLine(PortAddress::of(portPath), {speed}, status);  // closed on every path
     openFailure_ = status.openFailure;
     if (!line && status.fault == LineFault::open) return "Open Port Error!";
     if (!line) {

@@ -15,7 +15,7 @@ LoaderPort::~LoaderPort() { close(); }
 std::string LoaderPort::open(const std::string& path, int speed) {
     close();
     LineResult status;
-    line_ = openLine(path, {speed, /*restoreOnClose=*/false}, status);
+    line_ = openLine(PortAddress::of(path), {speed, /*restoreOnClose=*/false}, status);
     if (line_) return "OK";
     if (status.fault == LineFault::open) return "Open Port Error!";
     std::fprintf(stderr, "%s\n", status.reason.c_str());

@@ -144,8 +144,12 @@ std::optional<std::string> replyLine(Line& line, char terminator, Line::Clock::t
 }  // namespace
 
 Exchange sendCommand(const std::string& com, const std::string& cmd) {
+    return sendCommand(PortAddress::of(com), cmd);
+}
+
+Exchange sendCommand(const PortAddress& port, const std::string& cmd) {
     LineResult status;
-    const std::unique_ptr<Line> line = openLine(com, {}, status);  // closed on every path
+    const std::unique_ptr<Line> line = openLine(port, {}, status);  // closed on every path
     if (!line) return {"No", "", false, status.openFailure};
     line->purge();
     const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(cmd.data()), cmd.size());

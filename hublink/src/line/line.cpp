@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "hublink/command_claim.h"
-#include "hublink/port_url.h"
+#include "hublink/port_address.h"
 #include "line/net_library.h"
 #include "line/remote_claim.h"
 
@@ -75,13 +75,12 @@ public:
     std::unique_ptr<NetLine> own_;
 };
 
-// The URL parsed and a line to it connected, waiting at most `wait` for a
+// A line to the hub at `address` connected, waiting at most `wait` for a
 // server that has another client; none otherwise, with the reason in `failed`.
-std::unique_ptr<NetLine> connectTo(const std::string& text, int baud, std::chrono::milliseconds wait,
+std::unique_ptr<NetLine> connectTo(const PortAddress& address, int baud, std::chrono::milliseconds wait,
                                    NetResult& failed) {
-    const PortUrlParse parsed = parsePortUrl(text);
-    if (!parsed.url) {
-        failed = {NetFault::badUrl, parsed.error};
+    if (!address.url) {
+        failed = {NetFault::badUrl, address.error};
         return nullptr;
     }
     std::unique_ptr<NetLine> line = newNetLine(failed.reason);
@@ -89,16 +88,16 @@ std::unique_ptr<NetLine> connectTo(const std::string& text, int baud, std::chron
         failed.fault = NetFault::io;
         return nullptr;
     }
-    failed = connectWaiting(*line, *parsed.url, baud, wait);
+    failed = connectWaiting(*line, *address.url, baud, wait);
     if (failed.ok()) return line;
     return nullptr;
 }
 
 }  // namespace
 
-std::unique_ptr<Line> openNetworkLine(const std::string& url, const LineSettings& settings,
+std::unique_ptr<Line> openNetworkLine(const PortAddress& address, const LineSettings& settings,
                                       LineResult& status) {
-    if (HeldConnection* held = heldFor(url)) {
+    if (HeldConnection* held = heldFor(address.name)) {
         status = {};
         if (held->baud != settings.baud) {
             status = lineResult(held->line->setBaud(settings.baud), LineFault::setup);
@@ -108,23 +107,24 @@ std::unique_ptr<Line> openNetworkLine(const std::string& url, const LineSettings
         return std::make_unique<NetworkLine>(*held->line);
     }
     NetResult connected;
-    auto line = connectTo(url, settings.baud, kCommandClaimTimeout, connected);
+    auto line = connectTo(address, settings.baud, kCommandClaimTimeout, connected);
     status = lineResult(connected, LineFault::open);
     if (line != nullptr) return std::make_unique<OwnNetworkLine>(std::move(line));
     // Every reason a connection fails is worth telling: the user cannot see it.
-    status.openFailure = OpenFailure{url, OpenFault::unreachable, status.reason};
+    status.openFailure = OpenFailure{address.name, OpenFault::unreachable, status.reason};
     return nullptr;
 }
 
-std::unique_ptr<Line> openLine(const std::string& port, const LineSettings& settings, LineResult& status) {
-    if (isPortUrl(port)) return openNetworkLine(port, settings, status);
-    return openTerminalLine(port, settings, status);
+std::unique_ptr<Line> openLine(const PortAddress& port, const LineSettings& settings, LineResult& status) {
+    if (port.remote()) return openNetworkLine(port, settings, status);
+    return openTerminalLine(port.name, settings, status);
 }
 
-bool CommandClaim::claimRemote(const std::string& url, std::chrono::milliseconds wait) {
+bool CommandClaim::claimRemote(const PortAddress& address, std::chrono::milliseconds wait) {
+    const std::string& url = address.name;
     if (heldFor(url) != nullptr) return remoteHere_ = true;
     NetResult connected;
-    std::unique_ptr<NetLine> line = connectTo(url, 9600, wait, connected);
+    std::unique_ptr<NetLine> line = connectTo(address, 9600, wait, connected);
     if (line == nullptr) {
         failure_ = OpenFailure{url, OpenFault::unreachable, connected.reason};
         return false;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "hublink/open_failure.h"
+#include "hublink/port_address.h"
 
 namespace hublink {
 
@@ -61,16 +62,16 @@ public:
     virtual LineResult drain(std::chrono::milliseconds bound) = 0;
 };
 
-// Opens the line `port` names, configured as `settings` asks, or none with
-// the reason in `status`. Closing is the destructor's: a terminal gets its
+// Opens the line to `port`, configured as `settings` asks, or none with the
+// reason in `status`. Closing is the destructor's: a terminal gets its
 // settings back and its claim released on every path.
-std::unique_ptr<Line> openLine(const std::string& port, const LineSettings& settings, LineResult& status);
+std::unique_ptr<Line> openLine(const PortAddress& port, const LineSettings& settings, LineResult& status);
 
 // A terminal device opened for an exchange and claimed (internal).
 std::unique_ptr<Line> openTerminalLine(const std::string& path, const LineSettings& settings,
                                        LineResult& status);
 // A hub on another host, by its port URL (internal).
-std::unique_ptr<Line> openNetworkLine(const std::string& url, const LineSettings& settings,
+std::unique_ptr<Line> openNetworkLine(const PortAddress& address, const LineSettings& settings,
                                       LineResult& status);
 
 }  // namespace hublink

@@ -14,7 +14,6 @@
 #include <tuple>
 
 #include "line/device_open.h"
-#include "hublink/port_url.h"
 #include "line/remote_claim.h"
 #include "hublink/command_claim.h"
 
@@ -89,11 +88,12 @@ int openClaimed(const std::string& path, int flags, std::optional<OpenFailure>& 
     return -1;
 }
 
-CommandClaim::CommandClaim(const std::string& path, std::chrono::milliseconds wait) {
-    if (isPortUrl(path)) {
-        claimRemote(path, wait);
+CommandClaim::CommandClaim(const PortAddress& port, std::chrono::milliseconds wait) {
+    if (port.remote()) {
+        claimRemote(port, wait);
         return;
     }
+    const std::string& path = port.name;
     const int fd = openDevice(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, failure_);
     if (fd < 0) return;
     DeviceId id;

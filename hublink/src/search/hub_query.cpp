@@ -9,7 +9,6 @@
 
 #include "hublink/command_claim.h"
 #include "hublink/cppmain.h"
-#include "hublink/port_url.h"
 #include "hublink/exchange.h"
 #include "hublink/port_fanout.h"
 #include "hublink/protocol.h"
@@ -59,8 +58,8 @@ namespace {
 // A hub on another host is asked over one connection, held for the whole
 // query: a connection per exchange would cost the server a device open each.
 struct RemoteHold {
-    explicit RemoteHold(const std::string& path)
-        : claim(isPortUrl(path) ? std::make_unique<CommandClaim>(path) : nullptr) {}
+    explicit RemoteHold(const PortAddress& port)
+        : claim(port.remote() ? std::make_unique<CommandClaim>(port) : nullptr) {}
     // The connection could not be had: the query has nothing to ask.
     bool failed() const { return claim && !claim->held(); }
     std::optional<OpenFailure> failure() const { return claim ? claim->failure() : std::nullopt; }
@@ -70,9 +69,10 @@ struct RemoteHold {
 }  // namespace
 
 QueryResult queryHub(const std::string& path) {
-    const RemoteHold hold(path);
+    const PortAddress port = PortAddress::of(path);
+    const RemoteHold hold(port);
     if (hold.failed()) return failedQuery("Query Error!", Exchange{"No", "", false, hold.failure()});
-    Exchange identify = sendCommand(path, identifyCommand());
+    Exchange identify = sendCommand(port, identifyCommand());
     if (!isIdentifyReply(identify)) return failedQuery("Query Error!", identify);
     const std::string& id = identify.reply;
     HubInfo record{{"Port_Name", path},        {"PID", id.substr(6, 4)},
@@ -81,7 +81,7 @@ QueryResult queryHub(const std::string& path) {
 
     auto family = consoleFirmwareVersion(record["FW_Ver"]);
     if (family && hasExtendedIdentify(*family)) {
-        Exchange ext = sendCommand(path, extendedIdentifyCommand());
+        Exchange ext = sendCommand(port, extendedIdentifyCommand());
         if (!ext.ok() || ext.reply.rfind(kMark, 0) != 0 || ext.reply.size() < kUidEnd)
             return failedQuery("Query2 Error!", ext);
         record["UID"] = ext.reply.substr(kIdentifyLength, 12);
@@ -90,7 +90,7 @@ QueryResult queryHub(const std::string& path) {
             record["Description"] = ext.reply.substr(kUidEnd, ext.reply.size() - 1 - kUidEnd);
     }
 
-    Exchange states = sendCommand(path, getPortStatesCommand());
+    Exchange states = sendCommand(port, getPortStatesCommand());
     if (!states.ok()) return failedQuery(states.status, states);
     auto hubText = portstate::hubStateTextFromReply(states.reply);
     if (!hubText) return {"No", {}};
@@ -198,7 +198,7 @@ HubSearch collect(const std::vector<std::string>& candidates, Ask ask, Take take
 }  // namespace
 
 PortAnswer askHubs2(const std::string& comportPath) {
-    const RemoteHold hold(comportPath);
+    const RemoteHold hold(PortAddress::of(comportPath));
     if (hold.failed()) return {{}, hold.failure()};
     WindowReplies io;
     std::vector<HubInfo> records = windowRecords(comportPath, io);
@@ -210,7 +210,7 @@ std::vector<HubInfo> QueryHubs2(const std::string& comportPath) {
 }
 
 PortAnswer askHubsDesk(const std::string& comportPath) {
-    const RemoteHold hold(comportPath);
+    const RemoteHold hold(PortAddress::of(comportPath));
     if (hold.failed()) return {{}, hold.failure()};
     // A fresh zero-filled buffer per command, longer than any reply read.
     std::vector<std::uint8_t> buf(kDeskReplyBound + 12, 0);
