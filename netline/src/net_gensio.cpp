@@ -69,7 +69,7 @@ void settingCallback(sergensio*, int err, unsigned value, void* data) {
     setting->answered = true;
     setting->err = err;
     setting->value = value;
-    setting->link->onAnswer();
+    setting->link->wake();
 }
 
 void logCallback(gensio_os_funcs* os, gensio_log_levels, const char* format, va_list args) {
@@ -87,6 +87,7 @@ GensioLink::GensioLink() {
         return;
     }
     gensio_os_funcs_set_vlog(os_, logCallback);
+    askQuickAcks(os_);
     gensio_os_funcs_set_data(os_, this);
     waiter_ = gensio_os_funcs_alloc_waiter(os_);
 }
@@ -108,21 +109,6 @@ bool GensioLink::waitUntil(Done done, Clock::time_point deadline) {
 }
 
 void GensioLink::wake() { gensio_os_funcs_wake(os_, waiter_); }
-
-// Linux delays acknowledgements while a connection looks interactive: a
-// write right after a read makes it so. Asked for quick ones after the
-// requests went out, it acknowledges the first answer at once, and the
-// server's Nagle holds none of the others.
-void GensioLink::sendQueued() {
-    runReady([] { return false; });
-    quickAck();
-}
-
-// The other answers may be in the server's next segment.
-void GensioLink::onAnswer() {
-    quickAck();
-    wake();
-}
 
 int GensioLink::allocate(const std::string& stack) {
     std::lock_guard lock(allocationMutex());
@@ -150,29 +136,9 @@ LinkStatus GensioLink::connect(const std::string& stack, const std::string& tlsH
     if (err == 0) err = gensio_open(io_, openedCallback, this);
     if (err == 0) err = waitUntil([this] { return opened_; }, deadline) ? openError_ : GE_TIMEDOUT;
     if (err != 0) abandon();
-    if (err == 0) {
-        socket_ = socketWithAddresses(controlText(GENSIO_CONTROL_LADDR),
-                                      controlText(GENSIO_CONTROL_RADDR));
-        quickAck();
-        gensio_set_read_callback_enable(io_, true);
-    }
+    if (err == 0) gensio_set_read_callback_enable(io_, true);
     return conclude(err);
 }
-
-std::string GensioLink::controlText(unsigned option) const {
-    char data[128] = "0";
-    gensiods len = sizeof data - 1;
-    if (gensio_control(io_, GENSIO_CONTROL_DEPTH_FIRST, GENSIO_CONTROL_GET, option, data, &len) != 0)
-        return {};
-    return std::string(data, std::min<std::size_t>(len, sizeof data - 1));
-}
-
-// A server without nodelay holds a small write until its last one was
-// acknowledged, and Linux delays acknowledgements by up to 40 ms once a
-// connection looks interactive. Asking for quick acknowledgements after
-// each read and write (Linux drops the mode again by itself) acknowledges
-// every answer at once.
-void GensioLink::quickAck() { requestQuickAck(socket_); }
 
 void GensioLink::resetState(const std::string& tlsHost) {
     opened_ = false;
@@ -214,7 +180,6 @@ int GensioLink::onEvent(const Event& event) {
 
 int GensioLink::onRead(const Event& event) {
     if (event.err != 0) hungUp_ = true;
-    if (event.err == 0) quickAck();
     const std::size_t room = kEarlyKept - std::min(kEarlyKept, early_.size());
     if (event.err == 0 && *event.len > 0) lastInput_ = Clock::now();
     if (event.err == 0)
@@ -293,7 +258,8 @@ int GensioLink::settingsVerdict() {
 // The purge goes first: the server takes requests in order, so by its
 // answers to the settings it has dropped what the device had sent, and what
 // it had passed on already came before those answers. All in one go: with
-// quick acknowledgements the server's Nagle holds none of its answers.
+// quick acknowledgements (see net_socket.h) the server's Nagle holds none of
+// its answers.
 LinkStatus GensioLink::setLine(unsigned baud, Clock::time_point deadline) {
     sergensio* serial = gensio_to_sergensio(io_);
     if (serial == nullptr) return conclude(GE_NOTSUP);
@@ -304,7 +270,6 @@ LinkStatus GensioLink::setLine(unsigned baud, Clock::time_point deadline) {
     const auto asked = Clock::now();
     int err = sergensio_flush(serial, SERGIO_FLUSH_RCV_BUFFER);
     for (std::size_t i = 0; err == 0 && i < settings_.size(); ++i) err = askSetting(i);
-    sendQueued();
     if (err == 0) err = awaitSettings(settings_.size(), asked, deadline);
     return conclude(err != 0 ? err : settingsVerdict());
 }
@@ -317,7 +282,6 @@ LinkStatus GensioLink::changeSpeed(unsigned baud, Clock::time_point deadline) {
     settings_[0] = {this, "speed", baud};
     const auto asked = Clock::now();
     int err = askSetting(0);
-    sendQueued();
     if (err == 0) err = awaitSettings(1, asked, deadline);
     if (err == 0) err = settingsVerdict();
     if (err != 0) return conclude(err);
@@ -348,10 +312,7 @@ LinkStatus GensioLink::readSome(std::uint8_t* buf, std::size_t len, std::size_t&
     gensio_time left = timeLeft(deadline);
     const int err = gensio_read_s(io_, &count, buf, len, &left);
     got = count;
-    if (got > 0) {
-        lastInput_ = Clock::now();
-        quickAck();
-    }
+    if (got > 0) lastInput_ = Clock::now();
     return conclude(err);
 }
 
@@ -361,7 +322,6 @@ LinkStatus GensioLink::writeAll(const std::uint8_t* data, std::size_t len, std::
     gensio_time left = timeLeft(deadline);
     const int err = gensio_write_s(io_, &count, data, len, &left);
     written = count;
-    quickAck();
     return conclude(err == 0 && count < len ? GE_TIMEDOUT : err);
 }
 
@@ -397,7 +357,6 @@ void GensioLink::idle(Clock::time_point until) {
 }
 
 void GensioLink::abandon() {
-    socket_ = -1;
     if (io_ == nullptr) return;
     closed_ = false;
     if (gensio_close(io_, closedCallback, this) == 0)

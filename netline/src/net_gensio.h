@@ -113,7 +113,6 @@ public:
     };
     int onEvent(const Event& event);
     void wake();
-    void onAnswer();
     void onOpened(int err);
     void onClosed();
     void onLog(const std::string& line);
@@ -136,9 +135,7 @@ private:
     std::string peerCertificate();
     int askSetting(std::size_t index);
     int awaitSettings(std::size_t count, Clock::time_point asked, Clock::time_point deadline);
-    std::string controlText(unsigned option) const;
-    void quickAck();
-    void sendQueued();
+
     int settingsVerdict();
     int checkCertificate(int err, const char* why);
     void abandon();
@@ -153,7 +150,6 @@ private:
     gensio_os_funcs* os_ = nullptr;
     gensio_waiter* waiter_ = nullptr;
     gensio* io_ = nullptr;
-    int socket_ = -1;  // the connection's socket, for its TCP options
     bool opened_ = false;
     int openError_ = 0;
     bool closed_ = false;

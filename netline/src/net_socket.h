@@ -1,19 +1,20 @@
-// The TCP socket under a gensio stack, for the options gensio 2.6 does not
-// set itself. gensio hands out neither the socket nor its descriptor, only
-// the connection's addresses as text ("ipv4,127.0.0.1,7000").
+// TCP acknowledgements without delay, which gensio 2.6 neither asks for nor
+// lets its user ask for: it hands out neither its sockets nor their
+// descriptors.
+//
+// A server without nodelay (ser2net's default) holds a small write until its
+// last one was acknowledged, and Linux delays acknowledgements by up to
+// 40 ms once a connection looks interactive (a write right after a read).
+// TCP_QUICKACK, asked again after every read and write (Linux drops it by
+// itself), acknowledges each answer at once.
 #pragma once
 
-#include <string>
+struct gensio_os_funcs;
 
 namespace hublink::net {
 
-// The descriptor of this process's connected TCP socket whose local and
-// peer addresses are `local` and `peer` in gensio's form, or -1.
-int socketWithAddresses(const std::string& local, const std::string& peer);
-
-// Asks Linux to acknowledge what arrives at once rather than after up to
-// 40 ms. Linux drops the mode again by itself, so it is asked again after
-// every read and write. Best effort.
-void requestQuickAck(int socket);
+// Makes every socket read and write of `os` ask for quick acknowledgements
+// after it. Call once per os handler, before it carries a connection.
+void askQuickAcks(gensio_os_funcs* os);
 
 }  // namespace hublink::net
