@@ -11,9 +11,9 @@
 namespace hublink {
 
 // The library is lib/hubtools/netline/libnetline.so beside the program's
-// bin/ (the build tree has the same layout), else wherever the dynamic linker finds
-// libnetline.so (a test program's run path, LD_LIBRARY_PATH).
-// HUBLINK_NETLINE, when set, names its file instead.
+// bin/ (the build tree has the same layout), else wherever the dynamic
+// linker finds libnetline.so (LD_LIBRARY_PATH, say). HUBLINK_NETLINE, when
+// set, names its file instead.
 inline constexpr const char* kNetLibraryName = "libnetline.so";
 
 // A new, closed network line; none when the library cannot be loaded or is
