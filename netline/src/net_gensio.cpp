@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <vector>
 
 #include "net_cert.h"
 #include "net_socket.h"
@@ -53,6 +54,47 @@ LinkStatus statusOf(int err) {
     }
 }
 
+// gensio 2.6 goes on using the first os handler a process gave it after that
+// one is freed (its classes' data: invalid reads under valgrind from the
+// second connection on, a crash after a few hundred). Os handlers are never
+// freed: the one a link lets go of serves the next link, so a process holds
+// as many (an epoll descriptor each) as it ever had links at once, and each
+// is used by one thread at a time, so that gensio needs no wake signal.
+class EventLoops {
+public:
+    GensioLink::EventLoop take() {
+        std::lock_guard lock(mutex_);
+        if (!idle_.empty()) {
+            const GensioLink::EventLoop loop = idle_.back();
+            idle_.pop_back();
+            return loop;
+        }
+        return made();
+    }
+    void giveBack(GensioLink::EventLoop loop) {
+        std::lock_guard lock(mutex_);
+        idle_.push_back(loop);
+    }
+
+private:
+    static GensioLink::EventLoop made() {
+        std::lock_guard lock(allocationMutex());
+        gensio_os_funcs* os = nullptr;
+        if (gensio_unix_funcs_alloc(nullptr, 0, &os) != 0) return {};
+        gensio_waiter* waiter = gensio_os_funcs_alloc_waiter(os);
+        if (waiter == nullptr) return {};  // the handler stays: gensio may know it already
+        askQuickAcks(os);
+        return {os, waiter};
+    }
+    std::mutex mutex_;
+    std::vector<GensioLink::EventLoop> idle_;
+};
+
+EventLoops& eventLoops() {
+    static auto* loops = new EventLoops;  // never destroyed: threads may still give back
+    return *loops;
+}
+
 GensioLink* linkOf(void* data) { return static_cast<GensioLink*>(data); }
 
 int eventCallback(gensio*, void* user, int event, int err, unsigned char* buf, gensiods* len,
@@ -81,21 +123,19 @@ void logCallback(gensio_os_funcs* os, gensio_log_levels, const char* format, va_
 }  // namespace
 
 GensioLink::GensioLink() {
-    std::lock_guard lock(allocationMutex());
-    if (gensio_unix_funcs_alloc(nullptr, 0, &os_) != 0) {
-        os_ = nullptr;
-        return;
-    }
+    const EventLoop loop = eventLoops().take();
+    if (loop.os == nullptr) return;
+    os_ = loop.os;
+    waiter_ = loop.waiter;
     gensio_os_funcs_set_vlog(os_, logCallback);
-    askQuickAcks(os_);
     gensio_os_funcs_set_data(os_, this);
-    waiter_ = gensio_os_funcs_alloc_waiter(os_);
 }
 
 GensioLink::~GensioLink() {
     close();
-    if (waiter_ != nullptr) gensio_os_funcs_free_waiter(os_, waiter_);
-    if (os_ != nullptr) gensio_os_funcs_free(os_);
+    if (os_ == nullptr) return;
+    gensio_os_funcs_set_data(os_, nullptr);
+    eventLoops().giveBack({os_, waiter_});
 }
 
 template <typename Done>

@@ -1,6 +1,7 @@
 // The one place that knows gensio: one client connection on an event loop
-// of its own (its own os handler and selector), so that lines used on
-// different threads never share one and gensio never needs a wake signal.
+// of its own while it lives (an os handler and selector that no other link
+// uses meanwhile), so that lines used on different threads never share one
+// and gensio never needs a wake signal.
 // gensio's error numbers become a LinkStatus here and nowhere else; the words
 // for a failure are in failureText(). Every wait ends by the caller's
 // deadline.
@@ -102,6 +103,12 @@ public:
     // Why the last failure happened: a setting the server refused, a
     // certificate problem, gensio's log line, or gensio's error text.
     std::string failureText() const;
+
+    // An os handler and its waiter, kept for the process's life.
+    struct EventLoop {
+        gensio_os_funcs* os = nullptr;
+        gensio_waiter* waiter = nullptr;
+    };
 
     // Called by the C callbacks.
     struct Event {

@@ -169,6 +169,30 @@ TEST(RemoteHub, AMissingOrBrokenNetworkLibraryIsAReasonNotACrash) {
     EXPECT_EQ(hub.received().size(), std::size(cases) * kQueryV04.size());  // only the local ones
 }
 
+// A UID name asks every remote, then queries the hub on a connection of its
+// own: one process, several connections, each on an event loop that gensio
+// must not have freed under it (it went on using the first one freed).
+TEST(RemoteHub, SeveralConnectionsInOneProcessUnderValgrind) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "valgrind cannot run a program built with AddressSanitizer";
+#else
+    sim::VirtualHub hub(recorded(0b0010));
+    Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}});
+    Registry registry;
+    // Two copies of the C++ runtime (the program's and the network
+    // library's) both end in malloc and free: not a mismatch.
+    const auto r = testsupport::runProcess(
+        {"/usr/bin/valgrind", "-q", "--error-exitcode=99", "--show-mismatched-frees=no", HUBCTL_PATH,
+         "/G:UID0123456789AB"},
+        {"HUBLINK_REMOTES=" + rig.url(0), "HUBLINK_REGISTRY_ROOT=" + registry.root(),
+         "XDG_CONFIG_HOME=" + registry.root() + "/no-config"},
+        120s);
+    EXPECT_EQ(r.exitStatus, 0) << r.err.substr(0, 4000);
+    EXPECT_EQ(r.out, "On=2 Off=1,3,4\n");
+    EXPECT_EQ(r.err.substr(0, 4000), "");
+#endif
+}
+
 // A ser2net port takes one client at a time: the others are turned away and
 // try again, and the connection a command holds keeps its read and its set
 // together.
@@ -215,7 +239,8 @@ TEST(RemoteHub, FirmwareUpdateThroughRfc2217NotRawTcp) {
     const testsupport::ProcessResult raw = run(HUBFLASH_PATH, {rig.url(1), file});
     EXPECT_EQ(raw.exitStatus, 5) << raw.err;
     EXPECT_THAT(raw.err, HasSubstr("rfc2217://"));
-    for (const std::string& line : hub.received()) EXPECT_NE(line.rfind("EUFW", 0), 0U) << line;
+    EXPECT_EQ(raw.out, "State Error\n");
+    EXPECT_EQ(hub.received(), Lines{});  // refused before the hub was asked anything
 
     const testsupport::ProcessResult done = run(HUBFLASH_PATH, {rig.url(0), file});
     EXPECT_EQ(done.exitStatus, 0) << done.out << done.err;
