@@ -178,6 +178,11 @@ Target findTarget(const FlashOptions& o, const std::string& productId) {
         note("no hub with " + o.port + " answers");
         return {Verdict::StateError, {}};
     }
+    // Refused before the hub is asked anything, not only before "EUFW".
+    if (const auto refused = firmware::refusedPort(port.path)) {
+        note(refused->detail);
+        return {Verdict::StateError, {}};
+    }
     if (o.recover) return {std::nullopt, port.path};
     return {checkHub(port.path, productId), port.path};
 }

@@ -74,13 +74,17 @@ hublink::ReplyClass requestLoader(const std::string& comport, const std::string&
     return enterLoader(comport, password);
 }
 
+std::optional<UpdateOutcome> refusedPort(const std::string& comport) {
+    const auto url = hublink::parsePortUrl(comport).url;
+    if (!url || url->scheme != hublink::PortScheme::tcp) return std::nullopt;
+    return outcome(kStateErr, comport + ": a raw TCP export cannot change the line to the loader's " +
+                                  std::to_string(hublink::kLoaderBaud) +
+                                  " baud; export the hub with RFC 2217 and use rfc2217://");
+}
+
 UpdateOutcome runUpdate(const std::string& comport, const std::string& password,
                         const ApromImage& image, const UpdateOptions& options) {
-    if (const auto url = hublink::parsePortUrl(comport).url; url && url->scheme == hublink::PortScheme::tcp) {
-        return outcome(kStateErr, comport + ": a raw TCP export cannot change the line to the loader's " +
-                                      std::to_string(hublink::kLoaderBaud) +
-                                      " baud; export the hub with RFC 2217 and use rfc2217://");
-    }
+    if (auto refused = refusedPort(comport)) return *refused;
     if (options.progress) options.progress({UpdateStep::EnteringLoader, 0, image.AP_FILE.size()});
     // From "EUFW" to the run packet no other process may reach the hub; the
     // loader would take its bytes for a packet.

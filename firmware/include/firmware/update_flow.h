@@ -2,6 +2,7 @@
 // to the loader, then the programming sequence on the port held open.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,8 +50,15 @@ struct UpdateOptions : IspOptions {
 // command is refused).
 hublink::ReplyClass requestLoader(const std::string& comport, const std::string& password);
 
-// Enters the loader (unless options.hubInLoader), opens and claims the port
-// once at 115200 baud and programs `image`. "OK" only when every reply passed
+// The "State Err" outcome for a port that cannot carry an update (a raw TCP
+// export cannot change the line to the loader's speed), with the reason as
+// its detail; nullopt for any other port. Sends nothing: callers ask it
+// before their first exchange with the hub.
+std::optional<UpdateOutcome> refusedPort(const std::string& comport);
+
+// Refuses what refusedPort refuses, then enters the loader (unless
+// options.hubInLoader), opens and claims the port once at 115200 baud and
+// programs `image`. "OK" only when every reply passed
 // its tests and the loader confirmed the image checksum; "Password Err" on
 // "E01"; "State Err" when the hub refused or did not answer "EUFW" (nothing
 // else is sent then); "Loader Err" when the sequence stopped. A stop before
