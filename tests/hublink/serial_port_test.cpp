@@ -29,6 +29,10 @@ TEST(ConsoleExchange, RepliesThatArrive) {
         {"split in 3-byte pieces", fault(Kind::Split, 20, 3), "OK", "GF4FFFFFF"},
         {"bytes 0x80 and 0xFF", fault(Kind::HighBytes), "No", ""},
         {"only a LF", raw("\n"), "No", ""},
+        {"512 bytes, the longest line taken", raw(std::string(512, 'G') + "\n"), "OK", std::string(512, 'G')},
+        // A stream without LF is cut off at once, not collected for the second.
+        {"513 bytes before the LF", raw(std::string(513, 'G') + "\n"), "No", ""},
+        {"2000 bytes, no LF", raw(std::string(2000, 'G')), "No", ""},
         {"device vanishes", fault(Kind::Vanish), "No", ""},  // last: the hub is gone
     };
     sim::VirtualHub hub({.record = true});

@@ -25,9 +25,10 @@ struct Exchange {
 // Opens `com` and claims it (see SerialPort::openPort), configures 9600 baud
 // 8N1 raw, drops input left from earlier exchanges, writes `cmd` in one write,
 // reads the reply up to LF for at most 1.0 s in total and closes the port on
-// every path. A reply byte of 0x80 or above, a failed or partial write, or a
-// device that goes away fails the exchange ("No"). A line that arrived
-// without its LF within the second is the reply.
+// every path. A reply byte of 0x80 or above, more than 512 bytes before the
+// LF (no hub's reply is that long), a failed or partial write, or a device
+// that goes away fails the exchange ("No"). A line that arrived without its
+// LF within the second is the reply.
 Exchange sendCommand(const std::string& com, const std::string& cmd);
 // The same on a port already classified.
 Exchange sendCommand(const PortAddress& port, const std::string& cmd);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <utility>
@@ -21,6 +22,9 @@ namespace {
 constexpr double kReplyTimeout = 1.0;       // whole reply line, console
 constexpr double kByteWait = 0.025;         // one readBytes inside readUntilChar
 constexpr auto kIdlePause = std::chrono::milliseconds(1);
+// Longest reply line taken, LF not counted. The longest a hub sends, the
+// extended identify with a 100-byte description, is well below it.
+constexpr std::size_t kReplyBound = 512;
 
 int openFlags(bool toReceive, bool andTransmit) {
     const int base = O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
@@ -125,18 +129,23 @@ void SerialPort::closePort() {
 namespace {
 
 // Bytes up to the terminator (not kept) within the deadline; none when a
-// byte of 0x80 or above arrives (no ASCII reply) or the line fails.
+// byte of 0x80 or above arrives (no ASCII reply), more than kReplyBound
+// bytes come before the terminator, or the line fails.
 std::optional<std::string> replyLine(Line& line, char terminator, Line::Clock::time_point deadline) {
     std::vector<std::uint8_t> got;
     while (Line::Clock::now() < deadline) {
         const std::size_t before = got.size();
-        if (!line.read(got, 64, deadline).ok()) return std::nullopt;
+        // Never more than the bound and its terminator: a peer that streams
+        // bytes for the whole second costs no more memory than a reply.
+        const std::size_t room = std::min<std::size_t>(64, kReplyBound + 1 - before);
+        if (!line.read(got, room, deadline).ok()) return std::nullopt;
         for (std::size_t i = before; i < got.size(); ++i) {
             if (got[i] >= 0x80) return std::nullopt;
             if (got[i] != static_cast<std::uint8_t>(terminator)) continue;
             if (i + 1 == got.size()) line.replyComplete();
             return std::string(got.begin(), got.begin() + long(i));
         }
+        if (got.size() > kReplyBound) return std::nullopt;  // no hub says this much
     }
     return std::string(got.begin(), got.end());  // a line without its LF is the reply
 }
