@@ -83,7 +83,9 @@ private:
         if (gensio_unix_funcs_alloc(nullptr, 0, &os) != 0) return {};
         gensio_waiter* waiter = gensio_os_funcs_alloc_waiter(os);
         if (waiter == nullptr) return {};  // the handler stays: gensio may know it already
-        askQuickAcks(os);
+        askQuickAcks(os, [](gensio_os_funcs* sender) {
+            if (auto* link = static_cast<GensioLink*>(gensio_os_funcs_get_data(sender))) link->onSent();
+        });
         return {os, waiter};
     }
     std::mutex mutex_;
@@ -191,6 +193,7 @@ void GensioLink::resetState(const std::string& tlsHost) {
     lineRoundTrip_ = Clock::duration::max();
     firstConfirmation_ = {};
     certificateChecked_ = false;
+    reachedServer_ = false;
 }
 
 void GensioLink::onOpened(int err) {
@@ -198,6 +201,8 @@ void GensioLink::onOpened(int err) {
     openError_ = err;
     wake();
 }
+
+void GensioLink::onSent() { reachedServer_ = true; }
 
 void GensioLink::onClosed() {
     closed_ = true;

@@ -67,6 +67,10 @@ public:
     // Whether the server hung up before `until` (waits no longer).
     bool hangsUpBefore(Clock::time_point until);
 
+    // Whether anything went out to the server on this connection: a connect
+    // that timed out had reached it, and its handshake did not finish.
+    bool reachedServer() const { return reachedServer_; }
+
     // Whether a TLS connection's certificate named the host (see connect).
     bool certificateChecked() const { return certificateChecked_; }
 
@@ -122,6 +126,7 @@ public:
     void wake();
     void onOpened(int err);
     void onClosed();
+    void onSent();
     void onLog(const std::string& line);
 
     // One RFC 2217 setting asked of the server and its answer.
@@ -165,6 +170,7 @@ private:
     std::string early_;
     std::string tlsHost_;
     bool certificateChecked_ = false;
+    bool reachedServer_ = false;
     std::array<Setting, 4> settings_{};
     Clock::duration lineRoundTrip_ = Clock::duration::max();
     Clock::time_point firstConfirmation_{};

@@ -185,6 +185,10 @@ NetResult Connection::lookUpFailure(const net::Resolution& found) const {
 }
 
 NetResult Connection::connectFailure(LinkStatus status) const {
+    if (status == LinkStatus::timedOut && link.reachedServer())
+        return failure(NetFault::timeout, "connected to " + where + ", but the " +
+                                              (tls() ? "TLS" : "telnet") + " handshake did not finish within " +
+                                              millisText(NetLine::kConnectBound));
     if (status == LinkStatus::timedOut)
         return failure(NetFault::timeout,
                        "no connection to " + where + " within " + millisText(NetLine::kConnectBound));
@@ -197,10 +201,15 @@ NetResult Connection::connectFailure(LinkStatus status) const {
     return failure(NetFault::connect, "cannot connect to " + where + ": " + link.failureText());
 }
 
+// ser2net says why it turns a client away: a busy port is worth waiting
+// for, a device that would not open (an unplugged hub) is not.
 NetResult Connection::rejected() const {
+    const std::string& said = link.earlyBytes();
+    if (said.find("Device open failure") != std::string::npos)
+        return failure(NetFault::noDevice,
+                       where + " could not open the hub's device" + serverWords(said));
     const std::string why = " (another client holds the port, or its device would not open)";
-    return failure(NetFault::rejected,
-                   where + " hung up at once" + why + serverWords(link.earlyBytes()));
+    return failure(NetFault::rejected, where + " hung up at once" + why + serverWords(said));
 }
 
 NetResult Connection::lineFailure(LinkStatus status) {

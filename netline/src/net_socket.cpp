@@ -14,6 +14,7 @@ struct Originals {
     decltype(gensio_os_funcs::recv) recv = nullptr;
     decltype(gensio_os_funcs::write) write = nullptr;
     decltype(gensio_os_funcs::send) send = nullptr;
+    SentHook sent = nullptr;
 };
 
 Originals& originals() {
@@ -26,6 +27,12 @@ void quickAck(gensio_iod* iod) {
     if (os->iod_get_type(iod) != GENSIO_IOD_SOCKET) return;
     const int on = 1;
     ::setsockopt(os->iod_get_fd(iod), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+}
+
+void wentOut(gensio_iod* iod) {
+    quickAck(iod);
+    if (originals().sent != nullptr && iod->f->iod_get_type(iod) == GENSIO_IOD_SOCKET)
+        originals().sent(iod->f);
 }
 
 int readThenAck(gensio_iod* iod, void* buf, gensiods len, gensiods* count) {
@@ -42,22 +49,22 @@ int recvThenAck(gensio_iod* iod, void* buf, gensiods len, gensiods* count, int f
 
 int writeThenAck(gensio_iod* iod, const gensio_sg* sg, gensiods sglen, gensiods* count) {
     const int err = originals().write(iod, sg, sglen, count);
-    if (err == 0) quickAck(iod);
+    if (err == 0) wentOut(iod);
     return err;
 }
 
 int sendThenAck(gensio_iod* iod, const gensio_sg* sg, gensiods sglen, gensiods* count, int flags) {
     const int err = originals().send(iod, sg, sglen, count, flags);
-    if (err == 0) quickAck(iod);
+    if (err == 0) wentOut(iod);
     return err;
 }
 
 }  // namespace
 
-void askQuickAcks(gensio_os_funcs* os) {
+void askQuickAcks(gensio_os_funcs* os, SentHook sent) {
     if (os->read == readThenAck) return;
-    static const bool kept = [os] {
-        originals() = {os->read, os->recv, os->write, os->send};
+    static const bool kept = [os, sent] {
+        originals() = {os->read, os->recv, os->write, os->send, sent};
         return true;
     }();
     (void)kept;

@@ -13,8 +13,13 @@ struct gensio_os_funcs;
 
 namespace hublink::net {
 
+// Called after a socket write of an os handler went out.
+using SentHook = void (*)(gensio_os_funcs* os);
+
 // Makes every socket read and write of `os` ask for quick acknowledgements
-// after it. Call once per os handler, before it carries a connection.
-void askQuickAcks(gensio_os_funcs* os);
+// after it, and every write that went out call `sent` (the same for every os
+// handler of the process). Call once per os handler, before it carries a
+// connection.
+void askQuickAcks(gensio_os_funcs* os, SentHook sent);
 
 }  // namespace hublink::net

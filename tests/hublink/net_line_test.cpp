@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "hub_test_util.h"
+#include "hublink/exchange.h"
 #include "hublink/port_url.h"
 #include "line/net_library.h"
 #include "ser2net_rig.h"
@@ -105,18 +106,22 @@ private:
     std::optional<std::string> old_;
 };
 
-// A loopback socket bound to a port: `listening` with a full accept queue,
-// so further connection attempts hang (a blackhole), or not listening, so
-// they are refused.
+// A loopback socket bound to a port: not listening, so connection attempts
+// are refused; listening with a full accept queue, so they hang (a
+// blackhole); or listening and never accepting, so they connect and nothing
+// ever answers.
+enum class Trap { refusing, blackhole, silent };
+
 class LoopbackTrap {
 public:
-    explicit LoopbackTrap(bool listening) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    explicit LoopbackTrap(Trap kind) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
         sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t length = sizeof address;
         ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
-        if (listening) fillQueue(address);
+        if (kind == Trap::blackhole) fillQueue(address);
+        if (kind == Trap::silent) ::listen(fd_, 8);
     }
     ~LoopbackTrap() {
         for (int fd : fillers_) ::close(fd);
@@ -220,19 +225,25 @@ TEST(NetLine, SpeedChangesOnAnOpenLine) {
 }
 
 TEST(NetLine, FailsToConnectWithinItsBound) {
-    const LoopbackTrap nobody(false), blackhole(true);
+    const LoopbackTrap nobody(Trap::refusing), blackhole(Trap::blackhole), silent(Trap::silent);
+    // ser2net in front of a device that is not there (an unplugged hub).
+    Ser2netRig unplugged({{"/dev/no-such-hub", Ser2netAccepter::rfc2217}, {"/dev/no-such-hub", Ser2netAccepter::raw}});
     const auto at = [](std::string scheme, int port) {
         return scheme + "://127.0.0.1:" + std::to_string(port);
     };
     const struct {
         std::string url;
         NetFault fault;
+        std::string said;  // in the reason
     } cases[] = {
-        {at("rfc2217", nobody.port()), NetFault::refused},
-        {at("tcp", nobody.port()), NetFault::refused},
-        {at("rfc2217", blackhole.port()), NetFault::timeout},
-        {at("rfc2217+tls", blackhole.port()), NetFault::timeout},
-        {"rfc2217://no-such-hub.invalid:7000", NetFault::noSuchHost},
+        {at("rfc2217", nobody.port()), NetFault::refused, "refused the connection"},
+        {at("tcp", nobody.port()), NetFault::refused, "refused the connection"},
+        {at("rfc2217", blackhole.port()), NetFault::timeout, "no connection to"},
+        {at("rfc2217+tls", blackhole.port()), NetFault::timeout, "no connection to"},
+        {at("rfc2217+tls", silent.port()), NetFault::timeout, "TLS handshake did not finish"},
+        {"rfc2217://no-such-hub.invalid:7000", NetFault::noSuchHost, "no address for"},
+        {unplugged.url(0), NetFault::noDevice, "could not open the hub's device"},
+        {unplugged.url(1), NetFault::noDevice, "could not open the hub's device"},
     };
     for (const auto& c : cases) {
         auto line = newLine();
@@ -240,10 +251,16 @@ TEST(NetLine, FailsToConnectWithinItsBound) {
         const NetResult r = openUrl(*line, c.url, 9600);
         EXPECT_LT(secondsSince(start), 2.5) << c.url;
         EXPECT_EQ(r.fault, c.fault) << c.url << ": " << r.reason;
-        EXPECT_FALSE(r.reason.empty()) << c.url;
+        EXPECT_NE(r.reason.find(c.said), std::string::npos) << c.url << ": " << r.reason;
         EXPECT_FALSE(line->isOpen()) << c.url;
         EXPECT_FALSE(line->write(bytesOf("?Q\r"))) << c.url;
     }
+    // Nor is an unplugged hub waited for as a busy one is.
+    const auto start = Clock::now();
+    const Exchange gone = sendCommand(unplugged.url(0), "?Q\r");
+    EXPECT_LT(secondsSince(start), 2.5);
+    ASSERT_TRUE(gone.openFailure);
+    EXPECT_NE(gone.openFailure->detail.find("could not open the hub's device"), std::string::npos);
 }
 
 TEST(NetLine, SecondClientIsRejectedAndCanRetryLater) {
@@ -297,7 +314,11 @@ TEST(NetLine, ALateReplyToAnEarlierClientIsNotTakenForOurs) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(int(c.accepter) * 2 + c.direct);
-        sim::VirtualHub hub(recording());
+        // Paced as a real hub: an unpaced one answers before ser2net has
+        // sent on what it holds back, and the two come as one.
+        sim::HubConfig config = recording();
+        config.wireTiming = true;
+        sim::VirtualHub hub(config);
         Ser2netRig rig({{hub.path(), c.accepter, 9600, c.direct, !c.direct}});
         hub.pushFault({sim::Fault::Kind::Delay, 60, 0, {}, "GP"});
         const auto deadline = Clock::now() + 2s;
@@ -435,7 +456,7 @@ TEST(NetLine, ReleasesEveryDescriptorOnEveryPath) {
     Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217},
                     {tlsHub.path(), Ser2netAccepter::rfc2217Tls},
                     {rawHub.path(), Ser2netAccepter::raw}});
-    const LoopbackTrap nobody(false);
+    const LoopbackTrap nobody(Trap::refusing);
     const CaVariable ca(rig.otherCaFile());
     const auto everyPath = [&] {
         auto held = newLine(), line = newLine();

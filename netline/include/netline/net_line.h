@@ -28,7 +28,8 @@ enum class NetFault {
     refused,      // nothing listens on that port
     timeout,      // no connection (or name) within the connect bound; drain's bound ran out
     connect,      // any other failure to connect (no route, ...)
-    rejected,     // the server hung up at once: another client has the port, or no device
+    rejected,     // the server hung up at once: another client has the port
+    noDevice,     // the server could not open the hub's device (unplugged, say)
     tls,          // the TLS handshake failed or the certificate was not accepted
     lineControl,  // the server did not confirm (or refused) the RFC 2217 line settings
     closed,       // the server hung up on an open line
