@@ -10,7 +10,9 @@
 //      then /etc/hubtools/remotes. One URL a line; '#' starts a comment that
 //      runs to the end of the line; blank lines are ignored.
 //   3. Otherwise none.
-// An entry that is not a port URL is left out and reported with the reason.
+// An entry that is not a port URL is left out and reported with the reason
+// (the first five of a source; the others are counted). A file is read only
+// when it is a regular file, and only up to 1 MiB.
 // An entry equal to an earlier one (same scheme, host and port; the scheme's
 // letter case aside) is left out silently. The rest keep their order and
 // their text as written.
@@ -24,7 +26,9 @@
 namespace hublink {
 
 // An entry left out: where it was ("HUBLINK_REMOTES" or "FILE:LINE", or the
-// file alone when it could not be read), the entry as written and why.
+// file alone when it could not be read), the entry as written and why. An
+// empty entry is about the source as a whole: the count of entries left out
+// beyond the first five, or a file cut at 1 MiB.
 struct RemoteProblem {
     std::string where;
     std::string entry;
@@ -56,15 +60,22 @@ struct RemoteSettings {
 std::vector<std::string> remotesFileCandidates(const RemoteSettings& settings);
 
 // The list as the rules above give it. A file that exists but cannot be read
-// is the one chosen: it gives no URLs and one problem.
+// (not a regular file: a directory, a FIFO, a device) is the one chosen: it
+// gives no URLs and one problem. Never blocks on opening the file. Of a file
+// longer than 1 MiB only the lines that end within its first 1 MiB are read,
+// and the first problem says so.
 RemoteList readRemotes(const RemoteSettings& settings);
 
 // RemoteSettings from this process's environment, read anew on every call.
 RemoteSettings environmentRemoteSettings();
 
 // readRemotes(environmentRemoteSettings()); each problem is written to
-// standard error as "<program>: <where>: skipped '<entry>': <reason>" the
-// first time this process meets it. Safe from any thread.
+// standard error as "<program>: <where>: skipped '<entry>': <reason>" (an
+// empty entry: "<program>: <where>: <reason>") the first time this process
+// meets it. Control characters and bytes of 0x80 and above are written as
+// \xNN; only the first 80 characters of an entry (also where the reason
+// quotes it whole) and 160 of the rest of a reason are written, "..."
+// marking a cut. Safe from any thread.
 std::vector<std::string> configuredRemotes();
 
 }  // namespace hublink
