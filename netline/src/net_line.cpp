@@ -195,9 +195,10 @@ NetResult Connection::connectFailure(LinkStatus status) const {
     if (status == LinkStatus::refused)
         return failure(NetFault::refused,
                        where + " refused the connection (nothing listens there)");
+    // A busy export hangs up on a second client during the TLS open too.
+    if (status == LinkStatus::hungUp) return rejected();
     if (tls())
         return failure(NetFault::tls, "TLS with " + where + " failed: " + link.failureText());
-    if (status == LinkStatus::hungUp) return rejected();
     return failure(NetFault::connect, "cannot connect to " + where + ": " + link.failureText());
 }
 

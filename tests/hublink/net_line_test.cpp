@@ -264,10 +264,11 @@ TEST(NetLine, FailsToConnectWithinItsBound) {
 }
 
 TEST(NetLine, SecondClientIsRejectedAndCanRetryLater) {
-    for (const auto accepter : {Ser2netAccepter::rfc2217, Ser2netAccepter::raw}) {
+    for (const auto accepter : {Ser2netAccepter::rfc2217, Ser2netAccepter::raw, Ser2netAccepter::rfc2217Tls}) {
         SCOPED_TRACE(int(accepter));
         sim::VirtualHub hub(recording());
         Ser2netRig rig({{hub.path(), accepter}});
+        const CaVariable ca(rig.caFile());
         auto first = newLine(), second = newLine();
         ASSERT_TRUE(openUrl(*first, rig.url(0), 9600));
         const auto start = Clock::now();
@@ -302,13 +303,15 @@ TEST(NetLine, PurgeDropsAReplyTheServerAlreadyHad) {
 }
 
 // A client that left before its reply came leaves that reply in the device;
-// the next client's first exchange gets its own reply, whatever the export.
+// the next client's first exchange gets its own reply. Not with ser2net's
+// chardelay on: what ser2net read from the device at connect it holds back
+// for up to its chardelay-max (20 ms) whatever the client purges, and it
+// then comes as the first command's reply (see the README).
 TEST(NetLine, ALateReplyToAnEarlierClientIsNotTakenForOurs) {
     const struct {
         Ser2netAccepter accepter;
         bool direct;  // nodelay and no chardelay, as the README's export
     } cases[] = {
-        {Ser2netAccepter::rfc2217, false},
         {Ser2netAccepter::rfc2217, true},
         {Ser2netAccepter::raw, false},
     };
@@ -332,13 +335,10 @@ TEST(NetLine, ALateReplyToAnEarlierClientIsNotTakenForOurs) {
         while (hub.bytesExchanged() < 3 + 9 && Clock::now() < deadline)
             std::this_thread::sleep_for(1ms);
         ASSERT_EQ(hub.received(), std::vector<std::string>{"GP\r"});
-        auto line = newLine();
-        const auto opened = Clock::now() + 1s;
-        NetResult r;
-        while (!(r = openUrl(*line, rig.url(0), 9600)) && Clock::now() < opened)
-            std::this_thread::sleep_for(5ms);  // ser2net still closing the device
-        ASSERT_TRUE(r) << r.reason;
-        EXPECT_EQ(exchange(*line, "?Q\r"), kIdentifyReply);
+        // The console's exchange, as a command makes it (ser2net may still
+        // be closing the device: the exchange waits for its turn).
+        const Exchange answer = sendCommand(rig.url(0), "?Q\r");
+        EXPECT_EQ(answer.reply + "\n", kIdentifyReply);
         EXPECT_EQ(hub.received(), (std::vector<std::string>{"GP\r", "?Q\r"}));
     }
 }

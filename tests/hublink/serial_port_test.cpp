@@ -26,6 +26,9 @@ TEST(ConsoleExchange, RepliesThatArrive) {
     const Case cases[] = {
         {"G and LF", raw("G\n"), "OK", "G"},
         {"CR before LF is kept", raw("GF4FFFFFF\r\n"), "OK", "GF4FFFFFF\r"},
+        // An earlier reply held back and passed on with this one: the last is ours.
+        {"two lines at once", raw("F0FFFFFF\nGF4FFFFFF\n"), "OK", "GF4FFFFFF"},
+        {"a line, then the start of one", raw("GF4FFFFFF\nGF"), "OK", "GF4FFFFFF"},
         {"split in 3-byte pieces", fault(Kind::Split, 20, 3), "OK", "GF4FFFFFF"},
         {"bytes 0x80 and 0xFF", fault(Kind::HighBytes), "No", ""},
         {"only a LF", raw("\n"), "No", ""},

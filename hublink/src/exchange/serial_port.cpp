@@ -128,9 +128,22 @@ void SerialPort::closePort() {
 
 namespace {
 
-// Bytes up to the terminator (not kept) within the deadline; none when a
-// byte of 0x80 or above arrives (no ASCII reply), more than kReplyBound
-// bytes come before the terminator, or the line fails.
+// Where the reply ends in what has arrived: the last terminator when all
+// that arrived ends in one, else the first one; npos when there is none.
+// The hub says one line per request, so when several whole lines came at
+// once the earlier ones are older than the reply: a late reply to an
+// earlier request, which a server such as ser2net can hold back and pass on
+// together with this one.
+std::size_t replyEnd(const std::vector<std::uint8_t>& got, std::size_t from, std::uint8_t terminator) {
+    const auto first = std::find(got.begin() + long(from), got.end(), terminator);
+    if (first == got.end()) return std::string::npos;
+    if (got.back() == terminator) return got.size() - 1;
+    return std::size_t(first - got.begin());
+}
+
+// The line before the reply's terminator (not kept) within the deadline;
+// none when a byte of 0x80 or above arrives (no ASCII reply), more than
+// kReplyBound bytes come before the terminator, or the line fails.
 std::optional<std::string> replyLine(Line& line, char terminator, Line::Clock::time_point deadline) {
     std::vector<std::uint8_t> got;
     while (Line::Clock::now() < deadline) {
@@ -139,11 +152,15 @@ std::optional<std::string> replyLine(Line& line, char terminator, Line::Clock::t
         // bytes for the whole second costs no more memory than a reply.
         const std::size_t room = std::min<std::size_t>(64, kReplyBound + 1 - before);
         if (!line.read(got, room, deadline).ok()) return std::nullopt;
-        for (std::size_t i = before; i < got.size(); ++i) {
-            if (got[i] >= 0x80) return std::nullopt;
-            if (got[i] != static_cast<std::uint8_t>(terminator)) continue;
-            if (i + 1 == got.size()) line.replyComplete();
-            return std::string(got.begin(), got.begin() + long(i));
+        const std::size_t end = replyEnd(got, before, static_cast<std::uint8_t>(terminator));
+        const auto last = end == std::string::npos ? got.end() : got.begin() + long(end);
+        if (std::any_of(got.begin() + long(before), last, [](std::uint8_t b) { return b >= 0x80; }))
+            return std::nullopt;
+        if (end != std::string::npos) {
+            if (end + 1 == got.size()) line.replyComplete();
+            const auto start = std::find(std::make_reverse_iterator(got.begin() + long(end)), got.rend(),
+                                         static_cast<std::uint8_t>(terminator));
+            return std::string(start.base(), got.begin() + long(end));
         }
         if (got.size() > kReplyBound) return std::nullopt;  // no hub says this much
     }
