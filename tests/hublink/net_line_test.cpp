@@ -242,8 +242,6 @@ TEST(NetLine, FailsToConnectWithinItsBound) {
         {at("rfc2217+tls", blackhole.port()), NetFault::timeout, "no connection to"},
         {at("rfc2217+tls", silent.port()), NetFault::timeout, "TLS handshake did not finish"},
         {"rfc2217://no-such-hub.invalid:7000", NetFault::noSuchHost, "no address for"},
-        {unplugged.url(0), NetFault::noDevice, "could not open the hub's device"},
-        {unplugged.url(1), NetFault::noDevice, "could not open the hub's device"},
     };
     for (const auto& c : cases) {
         auto line = newLine();
@@ -255,12 +253,17 @@ TEST(NetLine, FailsToConnectWithinItsBound) {
         EXPECT_FALSE(line->isOpen()) << c.url;
         EXPECT_FALSE(line->write(bytesOf("?Q\r"))) << c.url;
     }
-    // Nor is an unplugged hub waited for as a busy one is.
-    const auto start = Clock::now();
-    const Exchange gone = sendCommand(unplugged.url(0), "?Q\r");
-    EXPECT_LT(secondsSince(start), 2.5);
-    ASSERT_TRUE(gone.openFailure);
-    EXPECT_NE(gone.openFailure->detail.find("could not open the hub's device"), std::string::npos);
+    // Nor is an unplugged hub waited for as a busy one is. (A server that
+    // hangs up during telnet's open may do so before its words arrive: that
+    // try is taken for a busy port, the next one hears why.)
+    for (const std::string url : {unplugged.url(0), unplugged.url(1)}) {
+        const auto start = Clock::now();
+        const Exchange gone = sendCommand(url, "?Q\r");
+        EXPECT_LT(secondsSince(start), 2.5) << url;
+        ASSERT_TRUE(gone.openFailure) << url;
+        EXPECT_NE(gone.openFailure->detail.find("could not open the hub's device"), std::string::npos)
+            << url << ": " << gone.openFailure->detail;
+    }
 }
 
 TEST(NetLine, SecondClientIsRejectedAndCanRetryLater) {
