@@ -221,7 +221,7 @@ NetResult Connection::lineFailure(LinkStatus status) {
             link.hangsUpBefore(Clock::now() + kRawGrace);
             return rejected();
         case LinkStatus::timedOut:
-            return failure(NetFault::lineControl,
+            return failure(NetFault::unconfirmed,
                            where + " did not confirm the line settings within " +
                                millisText(NetLine::kConnectBound) + " (no RFC 2217 server?)");
         case LinkStatus::noSerialControl:

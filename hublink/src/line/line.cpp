@@ -18,7 +18,8 @@ LineFault lineFaultOf(const NetResult& result, LineFault whenOpen) {
     switch (result.fault) {
         case NetFault::none: return LineFault::none;
         case NetFault::closed: return LineFault::gone;
-        case NetFault::lineControl: return LineFault::setup;
+        case NetFault::lineControl:
+        case NetFault::unconfirmed: return LineFault::setup;
         default: return whenOpen;
     }
 }
@@ -37,13 +38,21 @@ HeldConnection* heldFor(const std::string& url) {
     return nullptr;
 }
 
-// ser2net drops a second client at once: another program has the hub. Such
-// a client tries again, as a local exchange waits for the claim.
+// Whether another client may have the hub: ser2net drops a second client at
+// once; over TLS it can also take one in and leave it unanswered while
+// clients come and go (seen with several at once).
+bool maybeBusy(const NetResult& result, const PortUrl& url) {
+    return result.fault == NetFault::rejected ||
+           (result.fault == NetFault::unconfirmed && url.scheme == PortScheme::rfc2217Tls);
+}
+
+// A client that finds the hub busy tries again, as a local exchange waits
+// for the claim.
 NetResult connectWaiting(NetLine& line, const PortUrl& url, int baud, std::chrono::milliseconds wait) {
     const auto until = Line::Clock::now() + wait;
     for (;;) {
         NetResult result = line.open(url, baud);
-        if (result.fault != NetFault::rejected || Line::Clock::now() >= until) return result;
+        if (!maybeBusy(result, url) || Line::Clock::now() >= until) return result;
         std::this_thread::sleep_for(20ms);
     }
 }

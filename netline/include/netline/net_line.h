@@ -31,7 +31,8 @@ enum class NetFault {
     rejected,     // the server hung up at once: another client has the port
     noDevice,     // the server could not open the hub's device (unplugged, say)
     tls,          // the TLS handshake failed or the certificate was not accepted
-    lineControl,  // the server did not confirm (or refused) the RFC 2217 line settings
+    lineControl,  // the server refused the RFC 2217 line settings, or has none
+    unconfirmed,  // the server did not confirm the line settings within the bound
     closed,       // the server hung up on an open line
     io,           // any other failure of an open line, or a call on a closed one
 };
