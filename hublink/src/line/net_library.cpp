@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 // gensio 2.6 never frees the records of RFC 2217 requests still unanswered
 // when the server hangs up (24 bytes each; a client that ser2net turns away
@@ -26,31 +27,34 @@ struct NetLibrary {
 // Found from the file this code is in (the program, or a module that
 // carries the hub link), not through a run path: one would make the dynamic
 // linker search it for every library at every start, URL or not.
-std::string besideThisCode() {
+std::filesystem::path besideThisCode() {
     Dl_info info{};
     if (::dladdr(reinterpret_cast<void*>(&besideThisCode), &info) == 0 || info.dli_fname == nullptr)
         return {};
-    const std::filesystem::path self = std::filesystem::weakly_canonical(info.dli_fname);
-    const std::filesystem::path library = self.parent_path().parent_path() / HUB_NETLINE_DIR / kNetLibraryName;
     std::error_code ec;
-    return std::filesystem::is_regular_file(library, ec) ? library.string() : std::string();
+    const std::filesystem::path self = std::filesystem::weakly_canonical(info.dli_fname, ec);
+    if (ec) return {};
+    return self.parent_path().parent_path() / HUB_NETLINE_DIR / kNetLibraryName;
 }
 
-std::string libraryPath() {
+// The file to load, and where it was looked for when the linker is to find it.
+std::pair<std::string, std::string> libraryPath() {
     const char* chosen = std::getenv("HUBLINK_NETLINE");
-    if (chosen != nullptr && *chosen != '\0') return chosen;
-    const std::string beside = besideThisCode();
-    return beside.empty() ? kNetLibraryName : beside;
+    if (chosen != nullptr && *chosen != '\0') return {chosen, {}};
+    const std::filesystem::path beside = besideThisCode();
+    std::error_code ec;
+    if (!beside.empty() && std::filesystem::is_regular_file(beside, ec)) return {beside.string(), {}};
+    return {kNetLibraryName, beside.empty() ? std::string() : " (not at " + beside.string() + " either)"};
 }
 
 NetLibrary load() {
-    const std::string path = libraryPath();
+    const auto [path, lookedAt] = libraryPath();
     const std::string lead = "no network line: ";
     // Never closed: lines and their event loop live as long as the process.
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* why = ::dlerror();
-        return {nullptr, lead + (why != nullptr ? why : "cannot load " + path)};
+        return {nullptr, lead + (why != nullptr ? why : "cannot load " + path) + lookedAt};
     }
     void* entry = ::dlsym(handle, kNetLineEntry);
     if (entry == nullptr) {
