@@ -14,6 +14,7 @@
 
 #include "firmware/firmware_file.h"
 #include "firmware/update_flow.h"
+#include "hublink/command_claim.h"
 #include "hublink/discovery.h"
 #include "hublink/exchange.h"
 #include "hublink/hub_query.h"
@@ -167,7 +168,10 @@ struct Target {
     std::string path;
 };
 
-Target findTarget(const FlashOptions& o, const std::string& productId) {
+// Resolves the port and claims it for the whole update, so that no other
+// program reaches the hub between its check and its update.
+Target findTarget(const FlashOptions& o, const std::string& productId,
+                  std::optional<hublink::CommandClaim>& claim) {
     if (o.recover && namesUid(o.port)) {
         note("--recover wants the port's device path or name: a hub in its loader answers no "
              "UID lookup");
@@ -179,7 +183,13 @@ Target findTarget(const FlashOptions& o, const std::string& productId) {
         return {Verdict::StateError, {}};
     }
     // Refused before the hub is asked anything, not only before "EUFW".
-    if (const auto refused = firmware::refusedPort(port.path)) {
+    auto refused = firmware::refusedPort(port.path);
+    if (!refused) {
+        // A port that cannot be had is told by the check that follows.
+        claim.emplace(port.path);
+        if (claim->held()) refused = firmware::refusedLine(*claim, port.path);
+    }
+    if (refused) {
         note(refused->detail);
         return {Verdict::StateError, {}};
     }
@@ -204,9 +214,11 @@ firmware::UpdateOutcome program(const FlashOptions& o, const std::string& path, 
 int update(const FlashOptions& o, const std::atomic<bool>* cancel) {
     LoadedImage loaded = loadImage(o);
     if (loaded.refused) return finish(*loaded.refused);
-    const Target target = findTarget(o, loaded.productId);
+    std::optional<hublink::CommandClaim> claim;
+    const Target target = findTarget(o, loaded.productId, claim);
     if (target.refused) return finish(*target.refused);
     const auto outcome = program(o, target.path, std::move(loaded.image), cancel);
+    claim.reset();  // the restarting hub is others' again
     const Verdict verdict = verdictOf(outcome);
     if (!outcome.detail.empty()) note(outcome.detail);
     if (verdict == Verdict::IoError) explainStop(outcome, o, target.path);

@@ -82,6 +82,13 @@ std::optional<UpdateOutcome> refusedPort(const std::string& comport) {
                                   " baud; export the hub with RFC 2217 and use rfc2217://");
 }
 
+std::optional<UpdateOutcome> refusedLine(const hublink::CommandClaim& claim,
+                                         const std::string& comport) {
+    if (claim.carriesBinary()) return std::nullopt;
+    return outcome(kStateErr, comport + ": the server refused telnet's BINARY option, so the " +
+                                  "loader's packets would lose bytes; export the hub with ser2net");
+}
+
 UpdateOutcome runUpdate(const std::string& comport, const std::string& password,
                         const ApromImage& image, const UpdateOptions& options) {
     if (auto refused = refusedPort(comport)) return *refused;
@@ -92,6 +99,7 @@ UpdateOutcome runUpdate(const std::string& comport, const std::string& password,
     if (!claim.held())
         return outcome(kStateErr, claim.failure() ? hublink::openFailureText(*claim.failure())
                                                   : comport + ": the port cannot be had");
+    if (auto refused = refusedLine(claim, comport)) return *refused;
     if (!options.hubInLoader) {
         if (auto refused = handOver(comport, password, options)) return *refused;
     }

@@ -152,10 +152,22 @@ bool GensioLink::waitUntil(Done done, Clock::time_point deadline) {
 
 void GensioLink::wake() { gensio_os_funcs_wake(os_, waiter_); }
 
-int GensioLink::allocate(const std::string& stack) {
+int GensioLink::allocate(const std::string& telnet, const std::string& lower) {
     std::lock_guard lock(allocationMutex());
-    const int err = str_to_gensio(stack.c_str(), os_, eventCallback, this, &io_);
-    if (err != 0) io_ = nullptr;
+    io_ = nullptr;
+    agreement_ = nullptr;
+    if (telnet.empty()) return str_to_gensio(lower.c_str(), os_, eventCallback, this, &io_);
+    gensio* bottom = nullptr;
+    if (const int err = str_to_gensio(lower.c_str(), os_, nullptr, nullptr, &bottom); err != 0)
+        return err;
+    agreement_ = std::make_shared<BinaryAgreement>();
+    gensio* middle = withBinaryAsked(os_, bottom, agreement_);
+    if (middle == nullptr) return GE_NOMEM;
+    const int err = str_to_gensio_child(middle, telnet.c_str(), os_, eventCallback, this, &io_);
+    if (err != 0) {
+        gensio_free(middle);
+        io_ = nullptr;
+    }
     return err;
 }
 
@@ -169,12 +181,12 @@ std::string GensioLink::failureText() const {
     return detail_.empty() ? gensio_err_to_str(lastError_) : detail_;
 }
 
-LinkStatus GensioLink::connect(const std::string& stack, const std::string& tlsHost,
-                               Clock::time_point deadline) {
+LinkStatus GensioLink::connect(const std::string& telnet, const std::string& lower,
+                               const std::string& tlsHost, Clock::time_point deadline) {
     if (!usable()) return conclude(GE_NOMEM);
     close();
     resetState(tlsHost);
-    int err = allocate(stack);
+    int err = allocate(telnet, lower);
     if (err == 0) err = gensio_open(io_, openedCallback, this);
     if (err == 0) err = waitUntil([this] { return opened_; }, deadline) ? openError_ : GE_TIMEDOUT;
     if (err != 0) abandon();
@@ -194,6 +206,7 @@ void GensioLink::resetState(const std::string& tlsHost) {
     firstConfirmation_ = {};
     certificateChecked_ = false;
     reachedServer_ = false;
+    nvt_.reset();
 }
 
 void GensioLink::onOpened(int err) {
@@ -356,17 +369,25 @@ LinkStatus GensioLink::readSome(std::uint8_t* buf, std::size_t len, std::size_t&
     gensiods count = 0;
     gensio_time left = timeLeft(deadline);
     const int err = gensio_read_s(io_, &count, buf, len, &left);
-    got = count;
+    const bool nvt = agreement_ != nullptr && !agreement_->receiving;
+    got = nvt ? nvt_.decode(buf, count) : count;
     if (got > 0) lastInput_ = Clock::now();
     return conclude(err);
 }
 
 LinkStatus GensioLink::writeAll(const std::uint8_t* data, std::size_t len, std::size_t& written,
                                 Clock::time_point deadline) {
+    std::vector<std::uint8_t> encoded;
+    const std::size_t asked = len;
+    if (agreement_ != nullptr && !agreement_->sending) {
+        encoded = nvtEncoded({data, len});
+        data = encoded.data();
+        len = encoded.size();
+    }
     gensiods count = 0;
     gensio_time left = timeLeft(deadline);
     const int err = gensio_write_s(io_, &count, data, len, &left);
-    written = count;
+    written = std::min<std::size_t>(count, asked);
     return conclude(err == 0 && count < len ? GE_TIMEDOUT : err);
 }
 

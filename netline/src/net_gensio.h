@@ -11,7 +11,10 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "net_telnet_binary.h"
 
 struct gensio;
 struct gensio_os_funcs;
@@ -42,11 +45,18 @@ public:
     // False when no os handler could be had; nothing else works then.
     bool usable() const { return waiter_ != nullptr; }
 
-    // Allocates the gensio `stack` ("telnet(rfc2217),tcp,...") and opens it.
+    // Allocates the gensio stack `lower` ("tcp,..." or "ssl,tcp,..."), with
+    // `telnet` ("telnet(rfc2217)") on it unless that is empty, and opens it.
+    // Telnet asks for BINARY both ways (see net_telnet_binary.h); where the
+    // server refused it, reads and writes follow NVT's rule for CR.
     // `tlsHost`, when not empty, is the name the server's certificate must
     // carry. On failure nothing stays allocated.
-    LinkStatus connect(const std::string& stack, const std::string& tlsHost,
-                       Clock::time_point deadline);
+    LinkStatus connect(const std::string& telnet, const std::string& lower,
+                       const std::string& tlsHost, Clock::time_point deadline);
+
+    // Whether every byte value crosses unchanged both ways: a raw stack, or
+    // telnet with BINARY agreed in both directions.
+    bool carriesBinary() const { return agreement_ == nullptr || agreement_->both(); }
 
     // Asks an RFC 2217 server to purge what the device sent so far and to
     // set `baud` 8N1, and waits until it confirmed all four settings.
@@ -143,7 +153,7 @@ private:
     template <typename Done>
     bool waitUntil(Done done, Clock::time_point deadline);
     int onRead(const Event& event);
-    int allocate(const std::string& stack);
+    int allocate(const std::string& telnet, const std::string& lower);
     std::string peerCertificate();
     int askSetting(std::size_t index);
     int awaitSettings(std::size_t count, Clock::time_point asked, Clock::time_point deadline);
@@ -177,6 +187,8 @@ private:
     Clock::time_point lastInput_{};
     std::string detail_;
     int lastError_ = 0;
+    std::shared_ptr<BinaryAgreement> agreement_;  // null on a raw stack
+    NvtReader nvt_;
 };
 
 }  // namespace hublink::net

@@ -52,17 +52,23 @@ std::string tcpPart(const std::vector<net::NumericAddress>& addresses, int port)
     return text;
 }
 
-std::string layersFor(PortScheme scheme) {
-    if (scheme == PortScheme::tcp) return "";
-    if (scheme == PortScheme::rfc2217) return "telnet(rfc2217),";
+// What goes on top of the connection: telnet, and TLS under it.
+struct Stack {
+    std::string telnet;
+    std::string lower;
+};
+
+std::string tlsPart() {
     const std::string ca = caFile();
-    return "telnet(rfc2217),ssl" + (ca.empty() ? std::string() : "(CA=" + quotedValue(ca) + ")") +
-           ",";
+    return "ssl" + (ca.empty() ? std::string() : "(CA=" + quotedValue(ca) + ")") + ",";
 }
 
 // Numeric addresses only: the name was looked up within the bound already.
-std::string gensioStack(const PortUrl& url, const std::vector<net::NumericAddress>& addresses) {
-    return layersFor(url.scheme) + tcpPart(addresses, url.port);
+Stack gensioStack(const PortUrl& url, const std::vector<net::NumericAddress>& addresses) {
+    const std::string tcp = tcpPart(addresses, url.port);
+    if (url.scheme == PortScheme::tcp) return {"", tcp};
+    if (url.scheme == PortScheme::rfc2217) return {"telnet(rfc2217)", tcp};
+    return {"telnet(rfc2217)", tlsPart() + tcp};
 }
 
 // What a server said before hanging up, printable and on one line.
@@ -142,8 +148,8 @@ NetResult Connection::connect(Clock::time_point deadline) {
     const net::Resolution found = net::resolveHost(url.host, deadline);
     if (found.outcome != net::Resolution::Outcome::found) return lookUpFailure(found);
     const auto start = Clock::now();
-    const LinkStatus status =
-        link.connect(gensioStack(url, found.addresses), tls() ? url.host : "", deadline);
+    const Stack stack = gensioStack(url, found.addresses);
+    const LinkStatus status = link.connect(stack.telnet, stack.lower, tls() ? url.host : "", deadline);
     if (status != LinkStatus::ok) return connectFailure(status);
     roundTrip = Clock::now() - start;
     if (tls() && !link.certificateChecked())
@@ -323,6 +329,8 @@ public:
     }
 
     bool isOpen() const override { return impl_ != nullptr && impl_->link.isOpen(); }
+
+    bool carriesBinary() const override { return isOpen() && impl_->link.carriesBinary(); }
 
     NetResult setBaud(int baud) override {
         return onOpen([&] { return impl_->setBaud(baud); });

@@ -14,6 +14,7 @@
 #include "firmware/firmware_file.h"
 #include "hub_harness.h"
 #include "process.h"
+#include "nvt_server.h"
 #include "ser2net_rig.h"
 
 namespace hubtest {
@@ -232,7 +233,7 @@ firmware::Bytes imageFor(std::size_t n) {
 
 // 20,000 bytes: more packets than their wire time at 115200 fits into the
 // run packet's drain bound, answered at once by the unpaced virtual hub.
-TEST(RemoteHub, FirmwareUpdateThroughRfc2217NotRawTcp) {
+TEST(RemoteHub, FirmwareUpdateOnlyWhereBinaryBytesCross) {
     const firmware::Bytes image = imageFor(20000);
     const std::string file = ::testing::TempDir() + "remote-update.enc";
     {
@@ -247,6 +248,14 @@ TEST(RemoteHub, FirmwareUpdateThroughRfc2217NotRawTcp) {
     EXPECT_THAT(raw.err, HasSubstr("rfc2217://"));
     EXPECT_EQ(raw.out, "State Error\n");
     EXPECT_EQ(hub.received(), Lines{});  // refused before the hub was asked anything
+
+    // A telnet server that refuses BINARY would turn the loader's CR NUL into CR.
+    testsupport::NvtServer nvt;
+    const testsupport::ProcessResult refused = run(HUBFLASH_PATH, {nvt.url(), file});
+    EXPECT_EQ(refused.exitStatus, 5) << refused.err;
+    EXPECT_THAT(refused.err, HasSubstr("BINARY"));
+    EXPECT_EQ(refused.out, "State Error\n");
+    EXPECT_EQ(nvt.received(), "");  // no "EUFW", nor any hub command
 
     const testsupport::ProcessResult done = run(HUBFLASH_PATH, {rig.url(0), file});
     EXPECT_EQ(done.exitStatus, 0) << done.out << done.err;

@@ -29,6 +29,7 @@
 #include "hublink/exchange.h"
 #include "hublink/port_url.h"
 #include "line/net_library.h"
+#include "nvt_server.h"
 #include "ser2net_rig.h"
 
 namespace hublink {
@@ -171,6 +172,7 @@ TEST(NetLine, EveryByteValueCrossesUnchanged) {
     Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217, 9600}});
     auto line = newLine();
     ASSERT_TRUE(openUrl(*line, rig.url(0), 115200));
+    EXPECT_TRUE(line->carriesBinary());  // ser2net agreed to telnet BINARY both ways
     std::vector<std::array<std::uint8_t, 64>> sent(4);
     for (std::size_t k = 0; k < sent.size(); ++k) {
         // 0x00 ... 0xFF over the four packets
@@ -197,6 +199,27 @@ TEST(NetLine, EveryByteValueCrossesUnchanged) {
     std::vector<std::uint8_t> reply;
     ASSERT_TRUE(readUntil(*line, reply, 256, std::nullopt));
     EXPECT_EQ(textOf(reply), all);
+}
+
+// A server that refuses BINARY gets hub commands by NVT's rule (CR NUL), and
+// the NUL it sends after a CR is not taken for a reply byte.
+TEST(NetLine, AServerThatRefusesBinaryGetsNvtLines) {
+    testsupport::NvtServer server;
+    auto line = newLine();
+    const NetResult opened = openUrl(*line, server.url(), 9600);
+    ASSERT_TRUE(opened) << opened.reason;
+    EXPECT_TRUE(server.binaryAsked());
+    EXPECT_FALSE(line->carriesBinary());
+    ASSERT_TRUE(line->write(bytesOf("?Q\r")));
+    ASSERT_TRUE(line->write(bytesOf("GP\r\n")));
+    const auto until = Clock::now() + 1s;
+    while (server.received().size() < 7 && Clock::now() < until) std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(server.received(), std::string("?Q\r\0GP\r\n", 8));
+    server.send(std::string("AB\r", 3));
+    server.send(std::string("\0CD\r\0\n", 6));  // a CR NUL split over two writes
+    std::vector<std::uint8_t> reply;
+    ASSERT_TRUE(readUntil(*line, reply, 16, '\n'));
+    EXPECT_EQ(textOf(reply), "AB\rCD\r\n");
 }
 
 TEST(NetLine, SpeedChangesOnAnOpenLine) {
@@ -256,7 +279,7 @@ TEST(NetLine, FailsToConnectWithinItsBound) {
     // Nor is an unplugged hub waited for as a busy one is. (A server that
     // hangs up during telnet's open may do so before its words arrive: that
     // try is taken for a busy port, the next one hears why.)
-    for (const std::string url : {unplugged.url(0), unplugged.url(1)}) {
+    for (const std::string& url : {unplugged.url(0), unplugged.url(1)}) {
         const auto start = Clock::now();
         const Exchange gone = sendCommand(url, "?Q\r");
         EXPECT_LT(secondsSince(start), 2.5) << url;

@@ -8,6 +8,7 @@
 
 #include "firmware/firmware_file.h"
 #include "firmware/isp_session.h"
+#include "hublink/command_claim.h"
 #include "hublink/protocol.h"
 
 namespace firmware {
@@ -56,7 +57,12 @@ hublink::ReplyClass requestLoader(const std::string& comport, const std::string&
 // before their first exchange with the hub.
 std::optional<UpdateOutcome> refusedPort(const std::string& comport);
 
-// Refuses what refusedPort refuses, then enters the loader (unless
+// The same for a port claimed and connected: a telnet server that refused
+// BINARY would change the loader's packets. Sends nothing to the hub.
+std::optional<UpdateOutcome> refusedLine(const hublink::CommandClaim& claim,
+                                         const std::string& comport);
+
+// Refuses what refusedPort and refusedLine refuse, then enters the loader (unless
 // options.hubInLoader), opens and claims the port once at 115200 baud and
 // programs `image`. "OK" only when every reply passed
 // its tests and the loader confirmed the image checksum; "Password Err" on

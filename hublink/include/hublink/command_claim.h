@@ -41,6 +41,10 @@ public:
     // Why the claim was not had, when that is worth telling the user (a
     // missing device is not); none while held.
     const std::optional<OpenFailure>& failure() const { return failure_; }
+    // Whether every byte value reaches the hub unchanged and back: false for
+    // a telnet server that refused BINARY (hub commands still work there,
+    // the loader's packets would not).
+    bool carriesBinary() const { return binary_; }
 
 private:
     struct Remote;
@@ -51,6 +55,7 @@ private:
     std::optional<OpenFailure> failure_;
     std::unique_ptr<Remote> remote_;
     bool remoteHere_ = false;  // this thread held the connection already
+    bool binary_ = true;
 };
 
 }  // namespace hublink

@@ -131,13 +131,17 @@ std::unique_ptr<Line> openLine(const PortAddress& port, const LineSettings& sett
 
 bool CommandClaim::claimRemote(const PortAddress& address, std::chrono::milliseconds wait) {
     const std::string& url = address.name;
-    if (heldFor(url) != nullptr) return remoteHere_ = true;
+    if (HeldConnection* held = heldFor(url)) {
+        binary_ = held->line->carriesBinary();
+        return remoteHere_ = true;
+    }
     NetResult connected;
     std::unique_ptr<NetLine> line = connectTo(address, 9600, wait, connected);
     if (line == nullptr) {
         failure_ = OpenFailure{url, OpenFault::unreachable, connected.reason};
         return false;
     }
+    binary_ = line->carriesBinary();
     remote_ = std::make_unique<Remote>();
     HeldConnection& held = remote_->held;
     held.line = std::move(line);

@@ -75,6 +75,13 @@ public:
     virtual NetResult open(const PortUrl& url, int baud) = 0;
     virtual bool isOpen() const = 0;
 
+    // Whether every byte value crosses unchanged both ways: tcp, and telnet
+    // where the server agreed to BINARY in both directions (asked for at
+    // open; ser2net agrees). Elsewhere telnet's NVT rule for CR applies and
+    // is kept here (CR goes as CR NUL, the NUL after a CR is dropped): hub
+    // commands work, binary packets would lose bytes.
+    virtual bool carriesBinary() const = 0;
+
     // Changes the speed of an open RFC 2217 line (the loader's 115200 after
     // commands at 9600) and waits until the server confirmed it, at most
     // kConnectBound; input not yet read is dropped. drain() times the wire
@@ -124,7 +131,7 @@ public:
 
 // The library's entry point, found by this name: a new closed line, or null
 // when the caller was built for another version of this interface.
-inline constexpr unsigned kNetLineInterface = 1;
+inline constexpr unsigned kNetLineInterface = 2;
 inline constexpr const char* kNetLineEntry = "hublink_netline_create";
 using NetLineCreate = NetLine* (*)(unsigned interfaceVersion);
 
