@@ -44,6 +44,9 @@ std::pair<std::string, std::string> libraryPath() {
     const std::filesystem::path beside = besideThisCode();
     std::error_code ec;
     if (!beside.empty() && std::filesystem::is_regular_file(beside, ec)) return {beside.string(), {}};
+    // A module elsewhere (the Python package's) finds the installed one.
+    const std::filesystem::path installed = std::filesystem::path(HUB_NETLINE_INSTALLED) / kNetLibraryName;
+    if (std::filesystem::is_regular_file(installed, ec)) return {installed.string(), {}};
     return {kNetLibraryName, beside.empty() ? std::string() : " (not at " + beside.string() + " either)"};
 }
 
