@@ -29,8 +29,9 @@ class InvalidArgument(HubError, ValueError):
 class FirmwareError(HubError):
     """A firmware update did not complete.
 
-    ``stage`` names the step it stopped in ("EnteringLoader", "Connecting",
-    "Reading", "Erasing", "Writing", "Starting"); ``in_loader`` is True when
+    ``stage`` names the step it stopped in ("Entering the loader",
+    "Connecting", "Reading the loader", "Erasing", "Writing", "Starting the
+    firmware"); ``in_loader`` is True when
     the hub was left waiting in its loader (only a new update, with
     ``in_loader=True``, brings it back) and False when its firmware is
     unchanged.

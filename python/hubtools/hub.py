@@ -5,12 +5,14 @@ from dataclasses import dataclass
 from typing import Callable, Dict, Iterable, List, Optional, Tuple
 
 from . import _hubtools
-from .errors import FirmwareError, HubTimeout, PasswordError
+from .errors import FirmwareError, HubError, HubTimeout, PasswordError
 
 __all__ = ["Hub", "HubInfo", "discover", "flash"]
 
 #: How often :meth:`Hub.cycle` reads the port back before it gives up.
 CYCLE_READBACKS = 5
+#: How long :func:`flash` waits for the updated hub to answer again.
+RESTART_WAIT = 5.0
 
 
 @dataclass(frozen=True)
@@ -182,7 +184,7 @@ def flash(port: str, image: str, password: Optional[str] = None,
     match the hub's. ``progress(stage, done, total)`` is called as the
     update goes (``done`` of ``total`` image bytes confirmed).
     ``in_loader=True`` programs a hub that a failed update left in its loader
-    (as ``hubflash --recover``).
+    (as ``hubflash --recover``). Returns when the updated hub answers again.
 
     Raises :class:`PasswordError` when the hub refuses the password and
     :class:`FirmwareError` (with its ``stage`` and ``in_loader``) for any
@@ -198,9 +200,25 @@ def flash(port: str, image: str, password: Optional[str] = None,
         stopped.add_note(f"the update stopped in stage {stage}; {state}")
         raise stopped
     if result == "OK":
+        _await_firmware(port)
         return
     message = detail or result
     if result == "Password Err":
         raise PasswordError(message or "Password Error!")
     raise FirmwareError(f"{message} ({state})", stage=stage,
                         in_loader=left_in_loader)
+
+
+def _await_firmware(port: str) -> None:
+    """Return once the restarted hub answers, or raise FirmwareError."""
+    deadline = time.monotonic() + RESTART_WAIT
+    while True:
+        try:
+            Hub(port).info
+            return
+        except HubError:
+            if time.monotonic() >= deadline:
+                raise FirmwareError("the image was written, but the hub did not answer "
+                                    f"within {RESTART_WAIT:g} s after its restart",
+                                    stage="Starting the firmware") from None
+            time.sleep(0.1)

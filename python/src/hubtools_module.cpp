@@ -27,7 +27,7 @@ const char* errorClassName(HubFault fault) {
         case HubFault::password: return "PasswordError";
         case HubFault::timeout: return "HubTimeout";
         case HubFault::invalidArgument: return "InvalidArgument";
-        default: return "HubError";
+        default: return "HubError";  // interrupted: the pending exception is raised instead
     }
 }
 
@@ -38,7 +38,15 @@ const char* errorClassName(HubFault fault) {
 }
 
 void check(const HubError& error) {
+    if (error.fault == HubFault::interrupted && PyErr_Occurred() != nullptr) throw py::error_already_set();
     if (!error.ok()) raise(errorClassName(error.fault), error.message);
+}
+
+// Runs the interpreter's signal handlers from a wait for the hub: a Ctrl-C
+// stops the wait (its KeyboardInterrupt stays set for check()).
+bool signalPending() {
+    py::gil_scoped_acquire locked;
+    return PyErr_CheckSignals() != 0;
 }
 
 template <typename T>
@@ -65,7 +73,9 @@ auto released(Work work) {
 
 class Session {
 public:
-    Session(std::string name, std::optional<std::string> password) : hub_(std::move(name), std::move(password)) {}
+    Session(std::string name, std::optional<std::string> password) : hub_(std::move(name), std::move(password)) {
+        hub_.setInterruptCheck(signalPending);
+    }
 
     void hold() { check(released([&] { return hub_.hold(); })); }
     void release() {

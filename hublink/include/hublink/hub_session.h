@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,6 +27,7 @@ enum class HubFault {
     timeout,          // the hub did not answer in time, or another program held it too long
     invalidArgument,  // a port number, password or description the hub cannot take
     refused,          // the hub answered, but not as the operation needs
+    interrupted,      // the interrupt check said stop while the hub was waited for
 };
 
 struct HubError {
@@ -86,6 +88,11 @@ public:
     HubError restoreDefaults();
     HubError reset();
 
+    // Asked about every 100 ms while an operation waits for the hub (another
+    // program or thread holds it); true stops the wait with `interrupted`.
+    // Exchanges themselves are not cut short: each is bounded.
+    void setInterruptCheck(std::function<bool()> check) { interrupted_ = std::move(check); }
+
     // The port the name resolved to (resolving it now if need be).
     HubResult<std::string> port();
     const std::string& name() const { return name_; }
@@ -95,7 +102,10 @@ public:
 
 private:
     class Use;
+    struct Claim;
     HubError resolve();
+    HubError waitForOtherThreads(std::unique_lock<std::mutex>& lock);
+    std::unique_ptr<Claim> claimInSlices(HubError& error);
     HubError enter(bool hold);
     void leave();
     HubResult<HubDetails> query();
@@ -115,9 +125,9 @@ private:
     std::thread::id owner_{};
     int depth_ = 0;  // nested enter()s of the owner
     int holds_ = 0;  // of them, hold()s
-    struct Claim;
     std::unique_ptr<Claim> claim_;
     std::optional<HubDetails> known_;  // identify read while held
+    std::function<bool()> interrupted_;
 };
 
 }  // namespace hublink

@@ -72,7 +72,7 @@ HubError claimFailure(const CommandClaim& claim, const std::string& path) {
 }  // namespace
 
 struct HubSession::Claim {
-    explicit Claim(const std::string& path) : claim(path) {}
+    Claim(const std::string& path, std::chrono::milliseconds wait) : claim(path, wait) {}
     CommandClaim claim;
 };
 
@@ -115,21 +115,73 @@ HubError HubSession::resolve() {
     return {};
 }
 
+namespace {
+// How often a wait for the hub asks the interrupt check.
+constexpr std::chrono::milliseconds kWaitSlice{100};
+}  // namespace
+
+HubError HubSession::waitForOtherThreads(std::unique_lock<std::mutex>& lock) {
+    const auto self = std::this_thread::get_id();
+    const auto deadline = std::chrono::steady_clock::now() + kCommandClaimTimeout;
+    const auto free = [&] { return owner_ == std::thread::id{} || owner_ == self; };
+    while (!free()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return failure(HubFault::timeout, "another thread held the hub on " + name_ + " too long");
+        freed_.wait_for(lock, kWaitSlice, free);
+        if (free() || !interrupted_) continue;
+        lock.unlock();  // the check may wait for the interpreter
+        const bool stop = interrupted_();
+        lock.lock();
+        if (stop) return failure(HubFault::interrupted, "interrupted while another thread held " + name_);
+    }
+    return {};
+}
+
+// The claim's wait, in slices, so that an interrupt is seen within one.
+std::unique_ptr<HubSession::Claim> HubSession::claimInSlices(HubError& error) {
+    const auto deadline = std::chrono::steady_clock::now() + kCommandClaimTimeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const auto wait = interrupted_ ? std::clamp(left, std::chrono::milliseconds(0), kWaitSlice) : left;
+        auto claim = std::make_unique<Claim>(path_, wait);
+        if (claim->claim.held()) return claim;
+        const auto& why = claim->claim.failure();
+        const bool busy = why && (why->fault == OpenFault::held || why->fault == OpenFault::busy);
+        if (busy && left > kWaitSlice && interrupted_ && interrupted_()) {
+            error = failure(HubFault::interrupted, "interrupted while waiting for the hub on " + path_);
+            return nullptr;
+        }
+        if (!busy || left <= kWaitSlice) {
+            error = claimFailure(claim->claim, path_);
+            return nullptr;
+        }
+    }
+}
+
+// The first enter of a thread reserves the session, then waits for the
+// claim without the lock, so that other threads' waits see their interrupts.
 HubError HubSession::enter(bool hold) {
     std::unique_lock lock(mutex_);
-    const auto self = std::this_thread::get_id();
-    const bool free = freed_.wait_for(lock, kCommandClaimTimeout, [&] {
-        return owner_ == std::thread::id{} || owner_ == self;
-    });
-    if (!free) return failure(HubFault::timeout, "another thread held the hub on " + name_ + " too long");
+    if (HubError waited = waitForOtherThreads(lock); !waited.ok()) return waited;
     if (depth_ == 0) {
         if (HubError resolved = resolve(); !resolved.ok()) return resolved;
-        auto claim = std::make_unique<Claim>(path_);
-        if (!claim->claim.held()) return claimFailure(claim->claim, path_);
+        owner_ = std::this_thread::get_id();
+        depth_ = 1;
+        lock.unlock();
+        HubError error;
+        auto claim = claimInSlices(error);
+        lock.lock();
+        if (!claim) {
+            depth_ = 0;
+            owner_ = {};
+            freed_.notify_all();
+            return error;
+        }
         claim_ = std::move(claim);
-        owner_ = self;
+    } else {
+        ++depth_;
     }
-    ++depth_;
     if (hold) ++holds_;
     return {};
 }
