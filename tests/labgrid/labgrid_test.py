@@ -1,19 +1,19 @@
 #!/usr/bin/env python3
-"""labgrid's ExternalPowerDriver switching a hub port through hubctl.
+"""labgrid's ManagedHubPowerDriver switching a port of a virtual hub.
 
-A virtual hub (hubsim) stands behind a real ser2net on loopback. Both the
-ser2net configuration and the labgrid environment are the files shipped in
-docs/labgrid, with only the device, the address and the hubctl path replaced,
-so an example that stops working fails here.
+The environment is docs/labgrid/hub-power.yaml as shipped, loaded by
+labgrid's Environment, with only the hub's name replaced: once by the virtual
+hub's device path, once by the URL of a real ser2net on loopback that runs
+the shipped ser2net.yaml (device and address replaced). An example that stops
+working fails here.
 
-Usage: labgrid_test.py HUBCTL HUBSIM EXAMPLE_DIR
+Usage: labgrid_test.py EXAMPLE_DIR   (hubtools importable: PYTHONPATH)
 Exits 77 (skipped) when labgrid or ser2net is not installed.
 """
 
 import os
 import re
 import shutil
-import signal
 import socket
 import subprocess
 import sys
@@ -25,15 +25,18 @@ import unittest
 SKIP = 77
 SER2NET = "/usr/sbin/ser2net"
 EXAMPLE_URL = "rfc2217://rack3:7001"
+PASSWORD = "secret12"
 
 try:
     from labgrid import Environment
-    from labgrid.driver import ExternalPowerDriver
 except ImportError as error:
     print(f"skipped: labgrid cannot be imported ({error})")
     sys.exit(SKIP)
 
-HUBCTL, HUBSIM, EXAMPLES = (os.path.abspath(a) for a in sys.argv[1:4])
+import hubtools  # noqa: E402
+from hubtools.labgrid import ManagedHubPowerDriver  # noqa: E402
+
+EXAMPLES = os.path.abspath(sys.argv[1]) if len(sys.argv) == 2 else ""
 
 
 def substituted(text, pattern, replacement, count):
@@ -58,20 +61,14 @@ def listens(port):
     return any(r[1] == f"0100007F:{port:04X}" and r[3] == "0A" for r in rows)
 
 
-class HubBehindSer2net:
-    """hubsim with ports 1 on and 2-4 off, exported by the shipped ser2net.yaml."""
+class Ser2net:
+    """The shipped ser2net.yaml exporting `device` on a free loopback port."""
 
-    def __init__(self, directory):
-        self.hubsim = subprocess.Popen([HUBSIM, "--states", "01000000"], stdout=subprocess.PIPE,
-                                       stderr=subprocess.DEVNULL, text=True)
-        device = self.hubsim.stdout.readline().strip()
-        if not device.startswith("/dev/"):
-            raise RuntimeError(f"hubsim printed {device!r}, not a device path")
+    def __init__(self, device, directory):
         self.port = free_port()
         with open(os.path.join(EXAMPLES, "ser2net.yaml")) as f:
             config = f.read()
         config = substituted(config, r"/dev/serial/by-id/usb-[^,\s]+", device, 1)
-        # Loopback only, on a port that is free now.
         config = substituted(config, "(?m)" + re.escape("telnet(rfc2217),tcp(nodelay),7001") + "$",
                              f"telnet(rfc2217),tcp(nodelay),127.0.0.1,{self.port}", 1)
         path = os.path.join(directory, "ser2net.yaml")
@@ -79,100 +76,137 @@ class HubBehindSer2net:
             f.write(config)
         self.log = open(os.path.join(directory, "ser2net.log"), "w+")
         # -u: no UUCP lock files for the pty.
-        self.ser2net = subprocess.Popen([SER2NET, "-n", "-d", "-u", "-c", path], stdout=self.log,
+        self.process = subprocess.Popen([SER2NET, "-n", "-d", "-u", "-c", path], stdout=self.log,
                                         stderr=subprocess.STDOUT)
         self.url = f"rfc2217://127.0.0.1:{self.port}"
         deadline = time.monotonic() + 5
         while not listens(self.port):
-            if self.ser2net.poll() is not None or time.monotonic() > deadline:
+            if self.process.poll() is not None or time.monotonic() > deadline:
                 self.log.seek(0)
-                raise RuntimeError("ser2net did not come up:\n" + self.log.read())
+                text = self.log.read()
+                self.close()
+                raise RuntimeError("ser2net did not come up:\n" + text)
             time.sleep(0.05)
 
-    def stop_ser2net(self):
-        if self.ser2net.poll() is None:
-            self.ser2net.terminate()
-            self.ser2net.wait(5)
-
     def close(self):
-        self.stop_ser2net()
-        self.hubsim.send_signal(signal.SIGTERM)
-        self.hubsim.wait(5)
-        self.hubsim.stdout.close()
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait(5)
         self.log.close()
 
-    def states(self):
-        """hubctl /G's line, e.g. "On=1,3 Off=2,4"."""
-        result = subprocess.run([HUBCTL, "/G:" + self.url], capture_output=True, text=True, timeout=30)
-        if result.returncode != 0:
-            raise AssertionError(f"hubctl /G failed: {result.stdout}{result.stderr}")
-        return result.stdout.strip()
 
-
-def environment_for(url, directory):
-    """The shipped environment with the test's URL and the built hubctl."""
+def power_driver(hub, directory, password=None):
+    """The shipped environment's power driver, for `hub` instead of rack3's."""
     with open(os.path.join(EXAMPLES, "hub-power.yaml")) as f:
         text = f.read()
-    text = substituted(text, re.escape(EXAMPLE_URL), url, 4)
-    text = substituted(text, r"(?<=[ '])hubctl(?= /S:)", HUBCTL, 4)
+    text = substituted(text, re.escape(EXAMPLE_URL), hub, 1)
+    if password is not None:
+        # The example's commented password line, in use.
+        text = substituted(text, r"# password: \S+", f"password: {password}", 1)
     path = os.path.join(directory, "hub-power.yaml")
     with open(path, "w") as f:
         f.write(text)
-    return Environment(config_file=path)
+    return Environment(config_file=path).get_target("main").get_driver("PowerProtocol")
 
 
-class ExternalPowerThroughHubctl(unittest.TestCase):
+class HubPowerCases:
+    """The cases, for a subclass whose `hub_name` names the virtual hub."""
+
+    password = None
+
     def setUp(self):
         self.directory = tempfile.mkdtemp(prefix="labgrid-test-")
-        self.hub = HubBehindSer2net(self.directory)
         self.addCleanup(shutil.rmtree, self.directory, True)
-        self.addCleanup(self.hub.close)
-        target = environment_for(self.hub.url, self.directory).get_target("main")
-        self.power = target.get_driver("PowerProtocol")  # activates it
-        self.assertIsInstance(self.power, ExternalPowerDriver)
+        # Port 1 on, 2-4 off.
+        extra = {"password": self.password} if self.password else {}
+        self.vhub = hubtools.VirtualHub(ports=4, states=0b0001, **extra)
+        self.addCleanup(self.vhub.close)
+        self.power = power_driver(self.hub_name(), self.directory, self.password)
+        self.assertIsInstance(self.power, ManagedHubPowerDriver)
 
-    def test_on_off_cycle_touch_port_3_only(self):
-        self.assertEqual(self.hub.states(), "On=1 Off=2,3,4")
+    def test_steps_touch_port_3_only(self):
+        self.assertFalse(self.power.get())
         steps = [
-            ("on", self.power.on, "On=1,3 Off=2,4"),
-            ("on again", self.power.on, "On=1,3 Off=2,4"),
-            ("off", self.power.off, "On=1 Off=2,3,4"),
-            ("cycle from off", self.power.cycle, "On=1,3 Off=2,4"),
+            ("on", self.power.on, (True, False, True, False)),
+            ("on again", self.power.on, (True, False, True, False)),
+            ("off", self.power.off, (True, False, False, False)),
+            ("cycle from off", self.power.cycle, (True, False, True, False)),
         ]
         for name, step, expected in steps:
             with self.subTest(step=name):
                 step()
-                self.assertEqual(self.hub.states(), expected)
+                self.assertEqual(self.vhub.states, expected)
+                self.assertEqual(self.power.get(), expected[2])
 
-    def test_cycle_switches_port_3_off_before_on(self):
+    def test_cycle_keeps_port_3_off_for_the_delay(self):
         self.power.on()
-        seen = []
+        off_since = []
         done = threading.Event()
 
         def watch():
-            # Each reading waits its turn with cycle's own hubctl runs.
             while not done.is_set():
-                seen.append(self.hub.states())
+                if not self.vhub.states[2] and not off_since:
+                    off_since.append(time.monotonic())
+                time.sleep(0.01)
 
         watcher = threading.Thread(target=watch)
         watcher.start()
         try:
             self.power.cycle()
+            back_on = time.monotonic()
         finally:
             done.set()
             watcher.join()
-        self.assertIn("On=1 Off=2,3,4", seen)
-        self.assertEqual(self.hub.states(), "On=1,3 Off=2,4")
+        self.assertTrue(off_since, "port 3 never read off during cycle()")
+        self.assertGreaterEqual(back_on - off_since[0], self.power.delay - 0.05)
+        self.assertEqual(self.vhub.states, (True, False, True, False))
 
-    def test_unreachable_hub_fails_the_power_step(self):
-        self.hub.stop_ser2net()
-        for name in ("on", "off", "cycle"):
-            with self.subTest(step=name), self.assertRaises(subprocess.CalledProcessError):
+    def test_a_vanished_hub_fails_each_step(self):
+        self.vanish()
+        for name in ("on", "off", "cycle", "get"):
+            with self.subTest(step=name), self.assertRaises(hubtools.HubError):
                 getattr(self.power, name)()
 
 
+class Direct(HubPowerCases, unittest.TestCase):
+    def hub_name(self):
+        return self.vhub.port
+
+    def vanish(self):
+        self.vhub.unplug()
+
+
+class ThroughSer2net(HubPowerCases, unittest.TestCase):
+    def hub_name(self):
+        self.ser2net = Ser2net(self.vhub.port, self.directory)
+        self.addCleanup(self.ser2net.close)
+        return self.ser2net.url
+
+    def vanish(self):
+        self.ser2net.close()
+
+
+class WithPassword(Direct):
+    password = PASSWORD
+
+    def test_a_wrong_password_is_refused(self):
+        with open(os.path.join(self.directory, "hub-power.yaml")) as f:
+            text = f.read()
+        with open(os.path.join(self.directory, "wrong.yaml"), "w") as f:
+            f.write(substituted(text, re.escape(f"password: {PASSWORD}"), "password: wrong", 1))
+        power = Environment(os.path.join(self.directory, "wrong.yaml")).get_target("main") \
+            .get_driver("PowerProtocol")
+        with self.assertRaises(hubtools.PasswordError):
+            power.on()
+        self.assertEqual(self.vhub.states, (True, False, False, False))
+
+
 if __name__ == "__main__":
-    if len(sys.argv) != 4:
+    if not EXAMPLES:
         sys.exit(__doc__)
     if not os.access(SER2NET, os.X_OK):
         print(f"skipped: {SER2NET} is not installed")
