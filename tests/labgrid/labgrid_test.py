@@ -76,7 +76,10 @@ class Ser2net:
             f.write(config)
         self.log = open(os.path.join(directory, "ser2net.log"), "w+")
         # -u: no UUCP lock files for the pty.
-        self.process = subprocess.Popen([SER2NET, "-n", "-d", "-u", "-c", path], stdout=self.log,
+        # Not ser2net's: a sanitized build's runtime, preloaded for the extension.
+        env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+        self.process = subprocess.Popen([SER2NET, "-n", "-d", "-u", "-c", path], env=env,
+                                        stdout=self.log,
                                         stderr=subprocess.STDOUT)
         self.url = f"rfc2217://127.0.0.1:{self.port}"
         deadline = time.monotonic() + 5

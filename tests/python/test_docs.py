@@ -39,7 +39,9 @@ class Ser2net:
                     f"  accepter: telnet(rfc2217),tcp(nodelay),127.0.0.1,{port}\n"
                     f"  connector: serialdev,{device},9600n81,local\n"
                     "  options:\n    chardelay: false\n")
-        self.process = subprocess.Popen([SER2NET, "-n", "-d", "-u", "-c", config],
+        # Not ser2net's: a sanitized build's runtime, preloaded for the extension.
+        env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+        self.process = subprocess.Popen([SER2NET, "-n", "-d", "-u", "-c", config], env=env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.url = f"rfc2217://127.0.0.1:{port}"
         deadline = time.monotonic() + 5
