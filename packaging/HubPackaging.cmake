@@ -5,8 +5,11 @@
 #                 and bash completion
 #   hubtools-gui  component "gui": hubpanel, portdesk, their manual pages,
 #                 desktop entries, AppStream metadata and icon
+#   python3-hubtools  component "python": the Python package hubtools (its
+#                 install rules are in python/), needing hubtools' network
+#                 library for URLs
 # Each carries the Debian copyright file and changelog in share/doc/PACKAGE.
-# `cmake --install BUILD` installs both; `cpack -G DEB` in BUILD makes the
+# `cmake --install BUILD` installs them all; `cpack -G DEB` in BUILD makes the
 # packages, with dependencies computed from the binaries by dpkg-shlibdeps.
 
 include(GNUInstallDirs)
@@ -114,6 +117,13 @@ if(HUB_BUILD_GUI)
   list(APPEND HUB_PACKAGE_COMPONENTS gui)
 endif()
 
+if(TARGET _hubtools)
+  hub_package_docs(python python3-hubtools)
+  # HUB_PYTHON_SITE is set by python/'s install rules, at install time.
+  hub_strip_comments(python "\${HUB_PYTHON_SITE}/hubtools/$<TARGET_FILE_NAME:_hubtools>")
+  list(APPEND HUB_PACKAGE_COMPONENTS python)
+endif()
+
 # --- CPack: Debian packages ------------------------------------------------
 
 set(HUB_PACKAGE_MAINTAINER
@@ -148,6 +158,15 @@ set(CPACK_DEBIAN_GUI_PACKAGE_NAME hubtools-gui)
 # After a firmware update that failed half way, hubflash --recover is the way
 # to program the hub again.
 set(CPACK_DEBIAN_GUI_PACKAGE_RECOMMENDS hubtools)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-hubtools)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+# The extension is built for one Python ABI, as dh_python3 would state it;
+# URLs load the network library of the same release's hubtools.
+if(TARGET _hubtools)
+  math(EXPR hub_python_next "${HUB_PYTHON_MINOR} + 1")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+      "python3 (>= 3.${HUB_PYTHON_MINOR}~), python3 (<< 3.${hub_python_next}), hubtools (= ${HUB_DEBIAN_VERSION})")
+endif()
 
 # First line: the synopsis; the rest: the long description, where an empty
 # line separates paragraphs and a line that begins with a blank is shown as
@@ -177,5 +196,15 @@ This package holds the Qt windows:
  - portdesk: the older, reduced window without description editing and
    firmware update.
 The command-line tools are in the package hubtools.")
+
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION
+"Python package for Managed USB Hubs
+Managed USB Hubs are USB hubs whose downstream ports a microcontroller
+switches on and off, driven over a USB serial control port.
+
+This package holds the Python 3 package hubtools: hubs as objects with
+typed errors, the search, firmware updates, a virtual hub for tests, pytest
+fixtures (loaded as a pytest plugin) and a pdudaemon driver. It talks to
+the hubs as hubctl does, so both can drive one hub together.")
 
 include(CPack)

@@ -3,7 +3,8 @@
 # holds, its dependencies, the programs of the command-line package run from
 # an unpacked copy (against a virtual hub of the packaged hubsim), the
 # desktop entries, AppStream metadata, icon, manual pages and bash completion,
-# the copyright file and changelog, and lintian's verdict (no error, no warning).
+# the copyright file and changelog, lintian's verdict (no error, no warning),
+# and the Python package imported from an unpacked copy.
 # Usage: scripts/package_test.sh [BUILD_DIR]      (default: build)
 # Needs, besides the build's packages: dpkg-dev file man-db groff-base
 # desktop-file-utils lintian appstream.
@@ -60,20 +61,22 @@ trap cleanup EXIT
 shopt -s nullglob
 cli_debs=("$out"/hubtools_*.deb)
 gui_debs=("$out"/hubtools-gui_*.deb)
+py_debs=("$out"/python3-hubtools_*.deb)
 shopt -u nullglob
-if [ ${#cli_debs[@]} -ne 1 ] || [ ${#gui_debs[@]} -ne 1 ]; then
+if [ ${#cli_debs[@]} -ne 1 ] || [ ${#gui_debs[@]} -ne 1 ] || [ ${#py_debs[@]} -ne 1 ]; then
   ls -l "$out" >&2
-  echo "package_test: expected one hubtools_*.deb and one hubtools-gui_*.deb in $out" >&2
+  echo "package_test: expected one hubtools_*.deb, hubtools-gui_*.deb and python3-hubtools_*.deb in $out" >&2
   exit 1
 fi
 cli=${cli_debs[0]}
 gui=${gui_debs[0]}
-echo "packages: $(basename "$cli") $(basename "$gui")"
+py=${py_debs[0]}
+echo "packages: $(basename "$cli") $(basename "$gui") $(basename "$py")"
 
 # --- control fields ----------------------------------------------------------
 arch=$(dpkg --print-architecture)
 field() { dpkg-deb -f "$1" "$2"; }
-for deb in "$cli" "$gui"; do
+for deb in "$cli" "$gui" "$py"; do
   name=$(basename "$deb")
   check "$name: version $version-1" test "$(field "$deb" Version)" = "$version-1"
   check "$name: architecture $arch" test "$(field "$deb" Architecture)" = "$arch"
@@ -84,6 +87,8 @@ for deb in "$cli" "$gui"; do
 done
 check "hubtools is named hubtools" test "$(field "$cli" Package)" = hubtools
 check "hubtools-gui is named hubtools-gui" test "$(field "$gui" Package)" = hubtools-gui
+check "python3-hubtools is named python3-hubtools" test "$(field "$py" Package)" = python3-hubtools
+check "python3-hubtools: section python" test "$(field "$py" Section)" = python
 
 cli_depends=$(field "$cli" Depends)
 gui_depends=$(field "$gui" Depends)
@@ -93,6 +98,14 @@ check "hubtools: dependencies computed from the binaries (libc6)" grep -q 'libc6
 check "hubtools: no Qt dependency" test -z "$(grep -i 'qt' <<<"$cli_depends")"
 check "hubtools-gui: dependencies computed from the binaries (libc6)" grep -q 'libc6 (>=' <<<"$gui_depends"
 check "hubtools-gui: depends on Qt 6 widgets" grep -q 'libqt6widgets6' <<<"$gui_depends"
+py_depends=$(field "$py" Depends)
+echo "python3-hubtools depends: $py_depends"
+python_abi=$(/usr/bin/python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+check "python3-hubtools: dependencies computed from the extension (libstdc++6)" grep -q 'libstdc++6 (>=' <<<"$py_depends"
+check "python3-hubtools: depends on python3 $python_abi" grep -q "python3 (>= $python_abi~), python3 (<< " <<<"$py_depends"
+check "python3-hubtools: depends on hubtools $version-1 (its network library)" \
+  grep -q "hubtools (= $version-1)" <<<"$py_depends"
+check "python3-hubtools: no Qt dependency" test -z "$(grep -i 'qt' <<<"$py_depends")"
 
 # --- contents ----------------------------------------------------------------
 # Every entry that is not a directory, as "MODE PATH[ -> TARGET]", sorted.
@@ -122,6 +135,16 @@ gui_expected="-rw-r--r-- ./usr/share/applications/org.example.hubtools.hubpanel.
 -rw-r--r-- ./usr/share/man/man1/portdesk.1.gz
 -rwxr-xr-x ./usr/bin/hubpanel
 -rwxr-xr-x ./usr/bin/portdesk"
+site=./usr/lib/python3/dist-packages
+py_expected="-rw-r--r-- ./usr/share/doc/python3-hubtools/changelog.Debian.gz
+-rw-r--r-- ./usr/share/doc/python3-hubtools/copyright
+-rw-r--r-- ./usr/share/lintian/overrides/python3-hubtools
+-rw-r--r-- $site/hubtools-$version.dist-info/METADATA
+-rw-r--r-- $site/hubtools-$version.dist-info/entry_points.txt
+-rw-r--r-- $site/hubtools-$version.dist-info/top_level.txt
+-rw-r--r-- $site/hubtools/_hubtools.cpython-${python_abi/./}-$(gcc -print-multiarch).so
+$(for module in python/hubtools/*.py; do echo "-rw-r--r-- $site/hubtools/$(basename "$module")"; done)"
+py_entries=$(entries "$py")
 cli_entries=$(entries "$cli")
 gui_entries=$(entries "$gui")
 if [ "$cli_entries" = "$(sort <<<"$cli_expected")" ]; then
@@ -134,10 +157,20 @@ if [ "$gui_entries" = "$(sort <<<"$gui_expected")" ]; then
 else
   fail "hubtools-gui contents"; diff <(sort <<<"$gui_expected") <(echo "$gui_entries") || true
 fi
+if [ "$py_entries" = "$(sort <<<"$py_expected")" ]; then
+  pass "python3-hubtools holds exactly the package's modules, its extension, its metadata and documents"
+else
+  fail "python3-hubtools contents"; diff <(sort <<<"$py_expected") <(echo "$py_entries") || true
+fi
 
 mkdir -p "$scratch/cli" "$scratch/gui"
 dpkg-deb -x "$cli" "$scratch/cli"
 dpkg-deb -x "$gui" "$scratch/gui"
+# The Python package beside hubtools, as both are installed.
+mkdir -p "$scratch/py"
+dpkg-deb -x "$cli" "$scratch/py"
+dpkg-deb -x "$py" "$scratch/py"
+extension=$(echo "$scratch"/py/usr/lib/python3/dist-packages/hubtools/_hubtools.*.so)
 
 libraries_found() {  # the binary exists and ldd resolves every library it needs
   local libraries
@@ -161,6 +194,8 @@ for program in hubpanel portdesk; do
   check "$program: every shared library found" libraries_found "$scratch/gui/usr/bin/$program"
   check "$program: links no network library" links_no_network "$scratch/gui/usr/bin/$program"
 done
+check "_hubtools: every shared library found" libraries_found "$extension"
+check "_hubtools: links no network library" links_no_network "$extension"
 check "libnetline.so: every shared library found" libraries_found "$scratch/cli/usr/lib/hubtools/netline/libnetline.so"
 # The packaged hubctl finds the packaged library beside it: a URL where
 # nothing listens is refused by the network, not for want of the library.
@@ -185,11 +220,12 @@ done
 netlib=$scratch/cli/usr/lib/hubtools/netline/libnetline.so
 check "libnetline.so: stripped" grep -q ', stripped' <<<"$(file -b "$netlib")"
 check "libnetline.so: no .comment section" test -z "$(readelf -S "$netlib" | grep -F .comment)"
+check "_hubtools: stripped" grep -q ', stripped' <<<"$(file -b "$extension")"
+check "_hubtools: no .comment section" test -z "$(readelf -S "$extension" | grep -F .comment)"
 
 # --- copyright file and changelog ----------------------------------------------
-for tree in cli gui; do
-  package=hubtools
-  [ "$tree" = cli ] || package=hubtools-gui
+for tree in cli gui py; do
+  case $tree in cli) package=hubtools ;; gui) package=hubtools-gui ;; py) package=python3-hubtools ;; esac
   doc=$scratch/$tree/usr/share/doc/$package
   check "$package: machine-readable copyright file under the MIT licence" \
     grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$doc/copyright"
@@ -201,7 +237,7 @@ done
 
 # --- lintian -------------------------------------------------------------------
 # Errors and warnings fail; info and pedantic tags are shown.
-for deb in "$cli" "$gui"; do
+for deb in "$cli" "$gui" "$py"; do
   name=$(basename "$deb")
   tags=$(lintian --display-info --pedantic --display-experimental --tag-display-limit 0 "$deb" 2>/dev/null)
   serious=$(grep '^[EW]: ' <<<"$tags" || true)
@@ -284,6 +320,32 @@ offers=$(bash -c 'source "$1/hubsim" && complete -p hubctl hubflash hubsim >/dev
          _ "$completions" 2>&1)
 check "bash completion offers $hub after hubctl /S:" test "$offers" = "$hub"
 unset HUBLINK_REGISTRY_ROOT
+
+# --- the Python package, imported from the unpacked packages -------------------
+# Debian's python3 (the extension is built for it), with nothing of the
+# build tree on its path.
+py_run() {  # py_run NAME CODE: as run
+  run "$1" env -u PYTHONHOME PYTHONPATH="$scratch/py/usr/lib/python3/dist-packages" PYTHONNOUSERSITE=1 \
+    HUBLINK_REMOTES= /usr/bin/python3 -c "$2"
+}
+py_run pyimport 'import hubtools, os
+print(os.path.dirname(hubtools.__file__))
+with hubtools.VirtualHub(ports=4) as vhub:
+    hub = hubtools.Hub(vhub.port)
+    hub.on(2)
+    print(hub.states, vhub.states)'
+check "python3-hubtools: imports from its folder and switches a virtual hub's port" \
+  test "$status:$(cat "$scratch/pyimport.out")" = \
+  "0:$scratch/py/usr/lib/python3/dist-packages/hubtools
+(False, True, False, False) (False, True, False, False)"
+py_run pymeta 'import importlib.metadata as m
+print(m.version("hubtools"))
+for group in "pytest11", "pdudaemon.driver":
+    print(group, [e.value for e in m.entry_points(group=group) if e.name == "hubtools"])'
+check "python3-hubtools: version and entry points for pytest and pdudaemon" \
+  test "$status:$(cat "$scratch/pymeta.out")" = "0:$version
+pytest11 ['hubtools.pytest_plugin']
+pdudaemon.driver ['hubtools.pdudaemon:ManagedHub']"
 
 # --- the windows start from the unpacked package -----------------------------
 for program in hubpanel portdesk; do
