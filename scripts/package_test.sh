@@ -346,6 +346,15 @@ check "python3-hubtools: version and entry points for pytest and pdudaemon" \
   test "$status:$(cat "$scratch/pymeta.out")" = "0:$version
 pytest11 ['hubtools.pytest_plugin']
 pdudaemon.driver ['hubtools.pdudaemon:ManagedHub']"
+# A URL where nothing listens is refused by the network, not for want of
+# the library hubtools brings.
+py_run pyurl 'import hubtools
+try:
+    hubtools.Hub("rfc2217://127.0.0.1:1").states
+except hubtools.HubError as e:
+    print(e)'
+check "python3-hubtools: loads hubtools' network library for a URL" grep -q 'refused the connection' "$scratch/pyurl.out"
+grep -q 'refused the connection' "$scratch/pyurl.out" || cat "$scratch/pyurl.out" "$scratch/pyurl.err"
 
 # --- the windows start from the unpacked package -----------------------------
 for program in hubpanel portdesk; do

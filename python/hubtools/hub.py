@@ -2,7 +2,7 @@
 
 import time
 from dataclasses import dataclass
-from typing import Callable, Dict, Iterable, List, Optional, Tuple
+from typing import Callable, Dict, List, Optional, Tuple
 
 from . import _hubtools
 from .errors import FirmwareError, HubError, HubTimeout, PasswordError

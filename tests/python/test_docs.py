@@ -2,7 +2,6 @@
 
 import os
 import re
-import shutil
 import socket
 import subprocess
 import time

@@ -76,3 +76,32 @@ def test_a_stop_between_packets_says_what_became_of_the_hub(tmp_path, stop_in):
             assert "unchanged" in note
             hubtools.hub._await_firmware(vhub.port)  # sent back to its firmware
         assert hubtools.Hub(vhub.port).info.firmware == "V04"
+
+
+INTERRUPTED_UPDATE = r"""
+import os, signal, sys, threading
+import hubtools
+from hubtools import _hubtools
+sys.path.insert(0, sys.argv[1])
+from conftest import image_bytes
+with open(sys.argv[2], "wb") as f:
+    f.write(_hubtools.scramble(image_bytes(60000), _hubtools.default_key()))
+with hubtools.VirtualHub() as vhub:
+    def interrupt(stage, done, total):
+        if stage == "Writing" and done > 0:
+            os.kill(os.getpid(), signal.SIGINT)
+    try:
+        hubtools.flash(vhub.port, sys.argv[2], progress=interrupt)
+    except KeyboardInterrupt as stop:
+        print(" ".join(stop.__notes__))
+"""
+
+
+def test_ctrl_c_stops_an_update_between_packets_and_says_so(tmp_path):
+    import os
+    import subprocess
+    import sys
+    run = subprocess.run([sys.executable, "-c", INTERRUPTED_UPDATE, os.path.dirname(__file__),
+                          str(tmp_path / "hub.enc")], capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert "stopped in stage Writing" in run.stdout and "waits in its loader" in run.stdout

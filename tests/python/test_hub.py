@@ -1,5 +1,8 @@
 """hubtools.Hub against virtual hubs: the lines sent, the errors raised."""
 
+import os
+import subprocess
+import sys
 import threading
 import time
 
@@ -46,6 +49,7 @@ def test_a_with_block_asks_the_identity_once_and_holds_off_other_programs(hubctl
         finished = []
         with hub:
             hub.off(3)
+
             def other_program():
                 run = hubctl(f"/S:{vhub.port}", "1:1")
                 finished.append((time.monotonic(), run))
@@ -80,6 +84,20 @@ def test_threads_sharing_a_hub_lose_no_toggle():
             t.join(timeout=60)
         assert not errors
         assert hub.states == (True, True, True, False)
+
+
+def test_a_with_block_holds_off_the_other_threads_of_the_program():
+    with hubtools.VirtualHub(record=True) as vhub:
+        hub = hubtools.Hub(vhub.port)
+        other = threading.Thread(target=lambda: hub.on(4))
+        with hub:
+            hub.on(1)
+            other.start()
+            time.sleep(0.2)
+            hub.off(1)          # the other thread's on(4) has not come between
+            assert vhub.states == (False, False, False, False)
+        other.join(timeout=15)
+        assert vhub.states == (False, False, False, True)
 
 
 ERRORS = [
@@ -167,10 +185,64 @@ with hubtools.VirtualHub() as vhub:
 
 
 def test_ctrl_c_stops_a_wait_for_a_held_hub(tmp_path):
-    import subprocess
-    import sys
     run = subprocess.run([sys.executable, "-c", INTERRUPTED_WAIT], capture_output=True,
                          text=True, timeout=30)
     assert run.returncode == 0, run.stderr
     seconds = float(run.stdout.split()[2])
     assert 0.25 < seconds < 1.0, run.stdout
+
+
+@pytest.fixture
+def hubsim(request, tmp_path):
+    """Starts hubsim with the given arguments; returns the device paths it printed."""
+    processes = []
+
+    def start(*args):
+        process = subprocess.Popen([request.config.getoption("--hubsim"), *args],
+                                   stdout=subprocess.PIPE, text=True)
+        processes.append(process)
+        hubs = int(args[args.index("--hubs") + 1]) if "--hubs" in args else 1
+        return [process.stdout.readline().strip() for _ in range(hubs)]
+    yield start
+    for process in processes:
+        process.terminate()
+        process.wait(10)
+
+
+def in_registry(root, code):
+    """Runs `code` in a Python that sees only the hubs of the registry at `root`."""
+    env = dict(os.environ, HUBLINK_REGISTRY_ROOT=str(root), HUBLINK_REMOTES="")
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                         timeout=60, env=env)
+    assert run.returncode == 0, run.stderr
+    return run.stdout
+
+
+def test_discover_and_uid_names_find_the_registrys_hubs(hubsim, tmp_path):
+    paths = hubsim("--hubs", "2", "--tree", str(tmp_path / "tree"))
+    out = in_registry(tmp_path / "tree", """
+import hubtools
+for info in hubtools.discover():
+    print(info.port, info.uid, info.ports)
+hub = hubtools.Hub("UID0123456789A1")
+hub.on(2)
+print(hub.port, hub.states)
+try:
+    hubtools.Hub("UID000000000000").on(1)
+except hubtools.HubNotFound as e:
+    print("not found:", e)
+""")
+    assert out.splitlines() == [
+        f"{paths[0]} 0123456789A0 4", f"{paths[1]} 0123456789A1 4",
+        f"{paths[1]} (False, True, False, False)",
+        "not found: no hub with UID000000000000 answers"]
+
+
+def test_a_hub_that_stops_answering_is_a_timeout(hubsim, tmp_path):
+    path, = hubsim("--fault", "silent:SP")
+    hub = hubtools.Hub(path)
+    start = time.monotonic()
+    with pytest.raises(hubtools.HubTimeout, match="did not answer"):
+        hub.on(1)
+    assert time.monotonic() - start < 3
+    assert hub.states[0]  # the command took effect; only its reply was lost

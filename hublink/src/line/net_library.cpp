@@ -26,7 +26,9 @@ struct NetLibrary {
 
 // Found from the file this code is in (the program, or a module that
 // carries the hub link), not through a run path: one would make the dynamic
-// linker search it for every library at every start, URL or not.
+// linker search it for every library at every start, URL or not. A program
+// is in PREFIX/bin; the Python package's module in
+// PREFIX/lib/python3*/{dist,site}-packages/hubtools.
 std::filesystem::path besideThisCode() {
     Dl_info info{};
     if (::dladdr(reinterpret_cast<void*>(&besideThisCode), &info) == 0 || info.dli_fname == nullptr)
@@ -34,7 +36,14 @@ std::filesystem::path besideThisCode() {
     std::error_code ec;
     const std::filesystem::path self = std::filesystem::weakly_canonical(info.dli_fname, ec);
     if (ec) return {};
-    return self.parent_path().parent_path() / HUB_NETLINE_DIR / kNetLibraryName;
+    std::filesystem::path prefix = self.parent_path().parent_path();
+    const std::filesystem::path packages = self.parent_path().parent_path();
+    const std::string folder = packages.filename().string();
+    const bool inPython = (folder == "dist-packages" || folder == "site-packages") &&
+                          packages.parent_path().filename().string().rfind("python3", 0) == 0 &&
+                          packages.parent_path().parent_path().filename() == "lib";
+    if (inPython) prefix = packages.parent_path().parent_path().parent_path();
+    return prefix / HUB_NETLINE_DIR / kNetLibraryName;
 }
 
 // The file to load, and where it was looked for when the linker is to find it.
@@ -44,9 +53,6 @@ std::pair<std::string, std::string> libraryPath() {
     const std::filesystem::path beside = besideThisCode();
     std::error_code ec;
     if (!beside.empty() && std::filesystem::is_regular_file(beside, ec)) return {beside.string(), {}};
-    // A module elsewhere (the Python package's) finds the installed one.
-    const std::filesystem::path installed = std::filesystem::path(HUB_NETLINE_INSTALLED) / kNetLibraryName;
-    if (std::filesystem::is_regular_file(installed, ec)) return {installed.string(), {}};
     return {kNetLibraryName, beside.empty() ? std::string() : " (not at " + beside.string() + " either)"};
 }
 

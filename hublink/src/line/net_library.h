@@ -11,7 +11,8 @@
 namespace hublink {
 
 // The library is lib/hubtools/netline/libnetline.so beside the program's
-// bin/ (the build tree has the same layout), else wherever the dynamic
+// bin/ (the build tree has the same layout; for the Python package's
+// module, under the prefix its lib/python3*/ is in), else wherever the dynamic
 // linker finds libnetline.so (LD_LIBRARY_PATH, say). HUBLINK_NETLINE, when
 // set, names its file instead.
 inline constexpr const char* kNetLibraryName = "libnetline.so";
