@@ -8,15 +8,12 @@ replies at 9600 baud: on its own pty, and through ser2net on loopback
 bytes the hub received and sent, 10 bits each at 9600 baud; a ratio near
 1.0 means the package adds almost nothing to what the line itself needs.
 
-Usage: PYTHONPATH=build/python /usr/bin/python3 bench/python_bench.py
+Usage: PYTHONPATH=build/python:tests/support /usr/bin/python3 bench/python_bench.py
            --hubctl build/console/hubctl [--toggles N] [--rounds N]
 """
 
 import argparse
 import os
-import shutil
-import signal
-import socket
 import statistics
 import subprocess
 import sys
@@ -24,6 +21,7 @@ import tempfile
 import time
 
 import hubtools
+from loopback_rig import Ser2net, rfc2217_export
 
 BITS_PER_BYTE = 10  # start + 8 data + stop
 BAUD = 9600
@@ -31,8 +29,6 @@ GOALS = {"local": 1.03, "ser2net": 1.05}
 # ser2net takes a client only after it has closed the last one's device,
 # 10 ms after that client left: hubctl runs are spaced, untimed.
 RUN_GAP = 0.02
-START_BOUND = 5.0
-STOP_BOUND = 2.0
 
 # The virtual hub's identity, from which its replies' lengths follow.
 PID, FIRMWARE, UID, DESCRIPTION, PORTS = "0AB3", "V04", "0123456789AB", "Virtual Hub", 4
@@ -58,68 +54,6 @@ def reply_length(line: str) -> int:
 def wire_seconds(received) -> float:
     exchanged = sum(len(line) + reply_length(line) for line in received)
     return exchanged * BITS_PER_BYTE / BAUD
-
-
-class Ser2net:
-    """One ser2net on loopback in front of a device, stopped on leaving."""
-
-    def __init__(self, device: str) -> None:
-        self.directory = tempfile.mkdtemp(prefix="python-bench-")
-        self.process = None
-        # Bound, not listening, until ser2net listens there too (SO_REUSEADDR
-        # on both sides): nobody else is handed the port meanwhile.
-        self.reservation = socket.socket()
-        self.reservation.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.reservation.bind(("127.0.0.1", 0))
-        self.port = self.reservation.getsockname()[1]
-        self.config = os.path.join(self.directory, "ser2net.yaml")
-        with open(self.config, "w") as out:
-            out.write("%YAML 1.1\n---\n"
-                      "connection: &hub\n"
-                      f"  accepter: telnet(rfc2217),tcp(nodelay),127.0.0.1,{self.port}\n"
-                      f"  connector: serialdev,{device},{BAUD}n81,local\n"
-                      "  options:\n    chardelay: false\n")
-
-    @property
-    def url(self) -> str:
-        return f"rfc2217://127.0.0.1:{self.port}"
-
-    def _listening(self) -> bool:
-        # From /proc, so that finding out does not open the device.
-        local = "0100007F:%04X" % self.port
-        with open("/proc/net/tcp") as table:
-            return any(f[1] == local and f[3] == "0A"
-                       for f in (row.split() for row in table) if len(f) > 3)
-
-    def __enter__(self) -> "Ser2net":
-        try:
-            log = open(os.path.join(self.directory, "ser2net.log"), "w")
-            with log:
-                # -u: no UUCP lock files, which a killed ser2net would leave.
-                self.process = subprocess.Popen(
-                    ["/usr/sbin/ser2net", "-n", "-d", "-u", "-c", self.config],
-                    stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
-            deadline = time.monotonic() + START_BOUND
-            while not self._listening():
-                if self.process.poll() is not None or time.monotonic() > deadline:
-                    raise RuntimeError("ser2net did not come up")
-                time.sleep(0.005)
-        except BaseException:
-            self.__exit__()
-            raise
-        self.reservation.close()
-        return self
-
-    def __exit__(self, *exc: object) -> None:
-        self.reservation.close()
-        if self.process is not None and self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(STOP_BOUND)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(STOP_BOUND)
-        shutil.rmtree(self.directory, ignore_errors=True)
 
 
 def toggles_in_block(vhub, name: str, toggles: int):
@@ -178,10 +112,12 @@ def main() -> int:
         ok = report("local", f"{args.toggles} toggles, one block", block, GOALS["local"]) and ok
         runs = [hubctl_runs(vhub, args.hubctl, vhub.port, args.toggles) for _ in range(args.rounds)]
         report("local", f"{args.toggles} x hubctl /S T:1", runs)
-    with hubtools.VirtualHub(**config) as vhub, Ser2net(vhub.port) as ser2net:
+    with hubtools.VirtualHub(**config) as vhub, tempfile.TemporaryDirectory() as directory, \
+            Ser2net(directory, lambda port: rfc2217_export(vhub.port, port)) as ser2net:
         block = [toggles_in_block(vhub, ser2net.url, args.toggles) for _ in range(args.rounds)]
         ok = report("ser2net", f"{args.toggles} toggles, one block", block, GOALS["ser2net"]) and ok
-        runs = [hubctl_runs(vhub, args.hubctl, ser2net.url, args.toggles) for _ in range(args.rounds)]
+        runs = [hubctl_runs(vhub, args.hubctl, ser2net.url, args.toggles)
+                for _ in range(args.rounds)]
         report("ser2net", f"{args.toggles} x hubctl /S T:1", runs)
     return 0 if ok else 1
 

@@ -14,8 +14,6 @@ Exits 77 (skipped) when labgrid or ser2net is not installed.
 import os
 import re
 import shutil
-import socket
-import subprocess
 import sys
 import tempfile
 import threading
@@ -23,7 +21,6 @@ import time
 import unittest
 
 SKIP = 77
-SER2NET = "/usr/sbin/ser2net"
 EXAMPLE_URL = "rfc2217://rack3:7001"
 PASSWORD = "secret12"
 
@@ -34,6 +31,7 @@ except ImportError as error:
     sys.exit(SKIP)
 
 import hubtools  # noqa: E402
+from loopback_rig import SER2NET, Ser2net  # noqa: E402
 from hubtools.labgrid import ManagedHubPowerDriver  # noqa: E402
 
 EXAMPLES = os.path.abspath(sys.argv[1]) if len(sys.argv) == 2 else ""
@@ -47,59 +45,14 @@ def substituted(text, pattern, replacement, count):
     return new
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def listens(port):
-    """Whether 127.0.0.1:port listens, read from /proc/net/tcp: a probe
-    connection would make ser2net open the hub's device."""
-    with open("/proc/net/tcp") as table:
-        rows = [line.split() for line in table.readlines()[1:]]
-    return any(r[1] == f"0100007F:{port:04X}" and r[3] == "0A" for r in rows)
-
-
-class Ser2net:
-    """The shipped ser2net.yaml exporting `device` on a free loopback port."""
-
-    def __init__(self, device, directory):
-        self.port = free_port()
-        with open(os.path.join(EXAMPLES, "ser2net.yaml")) as f:
-            config = f.read()
-        config = substituted(config, r"/dev/serial/by-id/usb-[^,\s]+", device, 1)
-        config = substituted(config, "(?m)" + re.escape("telnet(rfc2217),tcp(nodelay),7001") + "$",
-                             f"telnet(rfc2217),tcp(nodelay),127.0.0.1,{self.port}", 1)
-        path = os.path.join(directory, "ser2net.yaml")
-        with open(path, "w") as f:
-            f.write(config)
-        self.log = open(os.path.join(directory, "ser2net.log"), "w+")
-        # -u: no UUCP lock files for the pty.
-        # Not ser2net's: a sanitized build's runtime, preloaded for the extension.
-        env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
-        self.process = subprocess.Popen([SER2NET, "-n", "-d", "-u", "-c", path], env=env,
-                                        stdout=self.log,
-                                        stderr=subprocess.STDOUT)
-        self.url = f"rfc2217://127.0.0.1:{self.port}"
-        deadline = time.monotonic() + 5
-        while not listens(self.port):
-            if self.process.poll() is not None or time.monotonic() > deadline:
-                self.log.seek(0)
-                text = self.log.read()
-                self.close()
-                raise RuntimeError("ser2net did not come up:\n" + text)
-            time.sleep(0.05)
-
-    def close(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(5)
-        self.log.close()
+def shipped_export(device):
+    """The shipped ser2net.yaml, exporting `device` on the rig's port."""
+    with open(os.path.join(EXAMPLES, "ser2net.yaml")) as f:
+        config = f.read()
+    config = substituted(config, r"/dev/serial/by-id/usb-[^,\s]+", device, 1)
+    return lambda port: substituted(
+        config, "(?m)" + re.escape("telnet(rfc2217),tcp(nodelay),7001") + "$",
+        f"telnet(rfc2217),tcp(nodelay),127.0.0.1,{port}", 1)
 
 
 def power_driver(hub, directory, password=None):
@@ -185,7 +138,7 @@ class Direct(HubPowerCases, unittest.TestCase):
 
 class ThroughSer2net(HubPowerCases, unittest.TestCase):
     def hub_name(self):
-        self.ser2net = Ser2net(self.vhub.port, self.directory)
+        self.ser2net = Ser2net(self.directory, shipped_export(self.vhub.port))
         self.addCleanup(self.ser2net.close)
         return self.ser2net.url
 

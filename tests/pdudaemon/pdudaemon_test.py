@@ -15,7 +15,6 @@ import http.client
 import json
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -35,31 +34,7 @@ except ImportError as error:
     sys.exit(SKIP)
 
 import hubtools  # noqa: E402
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def entry_point_path(directory):
-    """A PYTHONPATH entry giving pdudaemon the driver's entry point.
-
-    The build tree's package metadata has it; without that metadata (a tree
-    configured before it existed) a stand-in in `directory` does.
-    """
-    from importlib.metadata import entry_points
-    if any(e.name == "hubtools" for e in entry_points(group="pdudaemon.driver")):
-        return None
-    print("note: no hubtools metadata on the path; a stand-in gives the entry point")
-    info = os.path.join(directory, "hubtools_standin-0.dist-info")
-    os.mkdir(info)
-    with open(os.path.join(info, "METADATA"), "w") as f:
-        f.write("Metadata-Version: 2.1\nName: hubtools-standin\nVersion: 0\n")
-    with open(os.path.join(info, "entry_points.txt"), "w") as f:
-        f.write("[pdudaemon.driver]\nhubtools = hubtools.pdudaemon:ManagedHub\n")
-    return directory
+from loopback_rig import free_port, stop  # noqa: E402
 
 
 class Daemon:
@@ -74,13 +49,10 @@ class Daemon:
         with open(path, "w") as f:
             json.dump(config, f)
         self.log_path = os.path.join(directory, "pdudaemon.log")
-        env = dict(os.environ)
-        extra = entry_point_path(directory)
-        if extra:
-            env["PYTHONPATH"] = os.pathsep.join(filter(None, [extra, env.get("PYTHONPATH")]))
+        # The driver is found through the package's entry point, as installed.
         self.process = subprocess.Popen(
             [sys.executable, PDUDAEMON, "--conf", path, "--logfile", self.log_path],
-            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+            stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 15
         while "Listening on" not in self.log():
             if self.process.poll() is not None or time.monotonic() > deadline:
@@ -108,13 +80,7 @@ class Daemon:
             connection.close()
 
     def close(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(5)
+        stop(self.process, 10)
 
 
 class PdudaemonDriver(unittest.TestCase):
