@@ -58,6 +58,10 @@ public:
     // telnet with BINARY agreed in both directions.
     bool carriesBinary() const { return agreement_ == nullptr || agreement_->both(); }
 
+    // Whether the server sent anything over a telnet stack (inside TLS:
+    // after the handshake), telnet's negotiation included.
+    bool serverSpoke() const { return agreement_ != nullptr && agreement_->heard > 0; }
+
     // Asks an RFC 2217 server to purge what the device sent so far and to
     // set `baud` 8N1, and waits until it confirmed all four settings.
     LinkStatus setLine(unsigned baud, Clock::time_point deadline);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "net_gensio.h"
+#include "net_identity.h"
 #include "net_resolve.h"
 #include "net_sigpipe.h"
 #include "netline/net_line.h"
@@ -58,17 +59,25 @@ struct Stack {
     std::string lower;
 };
 
-std::string tlsPart() {
-    const std::string ca = caFile();
-    return "ssl" + (ca.empty() ? std::string() : "(CA=" + quotedValue(ca) + ")") + ",";
+std::string tlsPart(const net::ClientIdentity& id) {
+    std::vector<std::string> options;
+    if (const std::string ca = caFile(); !ca.empty()) options.push_back("CA=" + quotedValue(ca));
+    if (!id.cert.empty()) {
+        options.push_back("cert=" + quotedValue(id.cert));
+        options.push_back("key=" + quotedValue(id.key));
+    }
+    std::string text = "ssl";
+    for (std::size_t i = 0; i < options.size(); ++i) text += (i == 0 ? "(" : ",") + options[i];
+    return text + (options.empty() ? "," : "),");
 }
 
 // Numeric addresses only: the name was looked up within the bound already.
-Stack gensioStack(const PortUrl& url, const std::vector<net::NumericAddress>& addresses) {
+Stack gensioStack(const PortUrl& url, const std::vector<net::NumericAddress>& addresses,
+                  const net::ClientIdentity& id) {
     const std::string tcp = tcpPart(addresses, url.port);
     if (url.scheme == PortScheme::tcp) return {"", tcp};
     if (url.scheme == PortScheme::rfc2217) return {"telnet(rfc2217)", tcp};
-    return {"telnet(rfc2217)", tlsPart() + tcp};
+    return {"telnet(rfc2217)", tlsPart(id) + tcp};
 }
 
 // What a server said before hanging up, printable and on one line.
@@ -131,6 +140,7 @@ struct Connection {
     Clock::time_point wireFreeAt{};  // when the far UART has sent all written bytes
     Clock::time_point quietFrom{};   // when stale input from the device could first come
     bool replyComplete = false;      // the last exchange ended with its whole reply
+    bool presentsCertificate = false;  // HUBLINK_CERT went with the TLS handshake
 };
 
 NetResult Connection::open(std::unique_ptr<Connection>& slot, const PortUrl& url, int baud) {
@@ -145,10 +155,13 @@ NetResult Connection::open(std::unique_ptr<Connection>& slot, const PortUrl& url
 
 NetResult Connection::connect(Clock::time_point deadline) {
     if (!link.usable()) return failure(NetFault::io, "no event loop for the network could be made");
+    const net::ClientIdentity id = tls() ? net::clientIdentity() : net::ClientIdentity{};
+    if (!id.error.empty()) return failure(NetFault::tls, "TLS with " + where + ": " + id.error);
+    presentsCertificate = !id.cert.empty();
     const net::Resolution found = net::resolveHost(url.host, deadline);
     if (found.outcome != net::Resolution::Outcome::found) return lookUpFailure(found);
     const auto start = Clock::now();
-    const Stack stack = gensioStack(url, found.addresses);
+    const Stack stack = gensioStack(url, found.addresses, id);
     const LinkStatus status = link.connect(stack.telnet, stack.lower, tls() ? url.host : "", deadline);
     if (status != LinkStatus::ok) return connectFailure(status);
     roundTrip = Clock::now() - start;
@@ -211,6 +224,15 @@ NetResult Connection::connectFailure(LinkStatus status) const {
 // ser2net says why it turns a client away: a busy port is worth waiting
 // for, a device that would not open (an unplugged hub) is not.
 NetResult Connection::rejected() const {
+    // A server that wants a client certificate and does not take ours ends
+    // the connection right after the handshake, before any telnet word (TLS
+    // 1.3 sends no alert); a busy one says so first.
+    if (tls() && link.certificateChecked() && !link.serverSpoke())
+        return failure(NetFault::tls,
+                       where + " ended the connection after the TLS handshake: it did not accept " +
+                           (presentsCertificate ? "the client certificate (HUBLINK_CERT)"
+                                                : "a client without a certificate (set HUBLINK_CERT "
+                                                  "and HUBLINK_KEY)"));
     const std::string& said = link.earlyBytes();
     if (said.find("Device open failure") != std::string::npos)
         return failure(NetFault::noDevice,

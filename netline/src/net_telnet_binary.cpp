@@ -34,6 +34,7 @@ public:
         : agreement_(std::move(agreement)) {}
 
     void see(const std::uint8_t* bytes, std::size_t len) {
+        agreement_->heard += len;
         for (std::size_t i = 0; i < len; ++i) step(bytes[i]);
     }
     void reset() {

@@ -23,6 +23,7 @@ namespace hublink::net {
 struct BinaryAgreement {
     bool sending = false;    // it said DO BINARY: our bytes reach it as they are
     bool receiving = false;  // it said WILL BINARY: its bytes reach us as they are
+    std::size_t heard = 0;   // bytes the server sent (telnet's included)
 
     bool both() const { return sending && receiving; }
 };

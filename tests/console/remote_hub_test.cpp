@@ -231,16 +231,61 @@ firmware::Bytes imageFor(std::size_t n) {
     return bytes;
 }
 
+// `image` scrambled with the product's key, as a file for hubflash.
+std::string scrambledFile(const std::string& name, const firmware::Bytes& image) {
+    const std::string file = ::testing::TempDir() + name;
+    const firmware::Bytes scrambled = firmware::scramble(image, firmware::defaultKey());
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(scrambled.data()),
+                                               std::streamsize(scrambled.size()));
+    return file;
+}
+
+// With ssl's clientauth, an allowed client certificate does what any client
+// does (waiting for a busy export included); no certificate is refused at
+// once, with the command's own failure.
+TEST(RemoteHub, ClientCertificatesThroughClientAuth) {
+    sim::VirtualHub hub(recorded(0));
+    testsupport::Ser2netExport tls{hub.path(), Ser2netAccepter::rfc2217Tls};
+    tls.clientAuth = true;
+    Ser2netRig rig({tls});
+    const std::string alice = rig.makeClientCertificate("alice", "alice");
+    rig.allowClient("alice", "alice");
+    const Lines trusted{"HUBLINK_CA=" + rig.caFile()};
+    const Lines allowed{trusted[0], "HUBLINK_CERT=" + alice + ".crt", "HUBLINK_KEY=" + alice + ".key"};
+    std::vector<std::future<testsupport::ProcessResult>> runs;
+    for (int i = 0; i < 3; ++i)
+        runs.push_back(std::async(std::launch::async, [&] {
+            return testsupport::runProcess({HUBCTL_PATH, "/S:" + rig.url(0), "T:1"}, allowed, 30s);
+        }));
+    for (auto& r : runs) {
+        const testsupport::ProcessResult done = r.get();
+        EXPECT_EQ(done.exitStatus, 0) << done.err;
+    }
+    EXPECT_EQ(hub.states() & 0xFU, 1U);  // three toggles
+
+    hub.clearReceived();
+    const auto start = std::chrono::steady_clock::now();
+    const testsupport::ProcessResult refused =
+        testsupport::runProcess({HUBCTL_PATH, "/S:" + rig.url(0), "1:2"}, trusted, 30s);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);  // no waiting as for a busy port
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.out, "Query Error!\n");
+    EXPECT_THAT(refused.err, HasSubstr("without a certificate"));
+    EXPECT_EQ(hub.received(), Lines{});
+
+    const firmware::Bytes image = imageFor(3000);
+    const std::string file = scrambledFile("clientauth-update.enc", image);
+    const testsupport::ProcessResult flashed =
+        testsupport::runProcess({HUBFLASH_PATH, rig.url(0), file}, allowed, 60s);
+    EXPECT_EQ(flashed.exitStatus, 0) << flashed.err;
+    EXPECT_EQ(hub.flashImage(), image);
+}
+
 // 20,000 bytes: more packets than their wire time at 115200 fits into the
 // run packet's drain bound, answered at once by the unpaced virtual hub.
 TEST(RemoteHub, FirmwareUpdateOnlyWhereBinaryBytesCross) {
     const firmware::Bytes image = imageFor(20000);
-    const std::string file = ::testing::TempDir() + "remote-update.enc";
-    {
-        const firmware::Bytes scrambled = firmware::scramble(image, firmware::defaultKey());
-        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(scrambled.data()),
-                                                   std::streamsize(scrambled.size()));
-    }
+    const std::string file = scrambledFile("remote-update.enc", image);
     sim::VirtualHub hub(recorded());
     Ser2netRig rig({{hub.path(), Ser2netAccepter::rfc2217}, {hub.path(), Ser2netAccepter::raw}});
     const testsupport::ProcessResult raw = run(HUBFLASH_PATH, {rig.url(1), file});

@@ -39,6 +39,7 @@ using namespace std::chrono_literals;
 using hubtest::Clock;
 using hubtest::secondsSince;
 using testsupport::Ser2netAccepter;
+using testsupport::Ser2netExport;
 using testsupport::Ser2netRig;
 
 constexpr std::string_view kIdentifyReply = "TAVRIN0AB304V04\n";
@@ -90,21 +91,28 @@ sim::HubConfig recording() {
     return config;
 }
 
-// Sets HUBLINK_CA (or unsets it) for one scope.
-class CaVariable {
+// Sets an environment variable (or unsets it, for an empty value) for one scope.
+class ScopedVariable {
 public:
-    explicit CaVariable(const std::string& path) {
-        if (const char* old = std::getenv("HUBLINK_CA")) old_ = old;
-        if (path.empty()) ::unsetenv("HUBLINK_CA");
-        else ::setenv("HUBLINK_CA", path.c_str(), 1);
+    ScopedVariable(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value.empty()) ::unsetenv(name);
+        else ::setenv(name, value.c_str(), 1);
     }
-    ~CaVariable() {
-        if (old_) ::setenv("HUBLINK_CA", old_->c_str(), 1);
-        else ::unsetenv("HUBLINK_CA");
+    ~ScopedVariable() {
+        if (old_) ::setenv(name_, old_->c_str(), 1);
+        else ::unsetenv(name_);
     }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
 
 private:
+    const char* name_;
     std::optional<std::string> old_;
+};
+
+struct CaVariable : ScopedVariable {
+    explicit CaVariable(const std::string& path) : ScopedVariable("HUBLINK_CA", path) {}
 };
 
 // A loopback socket bound to a port: not listening, so connection attempts
@@ -474,6 +482,56 @@ TEST(NetLine, TlsRefusesACertificateForAnotherHost) {
     EXPECT_EQ(r.fault, NetFault::tls);
     EXPECT_NE(r.reason.find("not made out to 127.0.0.1"), std::string::npos) << r.reason;
     EXPECT_TRUE(hub.received().empty());
+}
+
+// ser2net's clientauth: only a certificate listed for an allowed user gets
+// through, and every refusal is told at once, before the hub hears anything.
+TEST(NetLine, ClientCertificatesOpenOnlyWhatTheyMay) {
+    sim::VirtualHub hub(recording());
+    Ser2netExport tls{hub.path(), Ser2netAccepter::rfc2217Tls};
+    tls.clientAuth = true;
+    Ser2netRig rig({tls});
+    const std::string alice = rig.makeClientCertificate("alice", "alice");
+    const std::string imposter = rig.makeClientCertificate("imposter", "alice");  // another key
+    const std::string bob = rig.makeClientCertificate("bob", "bob");
+    const std::string stale = rig.makeClientCertificate("stale", "alice", testsupport::CertificateDates::expired);
+    rig.allowClient("alice", "alice");
+    rig.allowClient("stale", "alice");
+    const std::string open = rig.directory() + "/open.key";
+    std::filesystem::copy_file(alice + ".key", open);
+    std::filesystem::permissions(open, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+    const CaVariable ca(rig.caFile());
+    const struct {
+        std::string cert, key;
+        const char* said;  // empty: the hub answers
+    } cases[] = {
+        {alice + ".crt", alice + ".key", ""},
+        {"", "", "without a certificate"},
+        {bob + ".crt", bob + ".key", "did not accept the client certificate"},  // not listed
+        {imposter + ".crt", imposter + ".key", "did not accept the client certificate"},
+        {stale + ".crt", stale + ".key", "did not accept the client certificate"},
+        {alice + ".crt", bob + ".key", "TLS with"},  // the key is not the certificate's
+        {alice + ".crt", "", "HUBLINK_KEY, its key, is not"},
+        {alice + ".crt", open, "too open"},
+        {alice + ".crt", rig.directory() + "/missing.key", "No such file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cert + " " + c.key);
+        const ScopedVariable cert("HUBLINK_CERT", c.cert), key("HUBLINK_KEY", c.key);
+        hub.clearReceived();
+        auto line = newLine();
+        const auto start = Clock::now();
+        const NetResult r = openUrl(*line, rig.url(0), 9600);
+        EXPECT_LT(secondsSince(start), 2.0);
+        if (*c.said == '\0') {
+            ASSERT_TRUE(r) << r.reason;
+            EXPECT_EQ(exchange(*line, "?Q\r"), kIdentifyReply);
+            continue;
+        }
+        EXPECT_EQ(r.fault, NetFault::tls) << r.reason;  // not a busy port: no waiting for it
+        EXPECT_NE(r.reason.find(c.said), std::string::npos) << r.reason;
+        EXPECT_TRUE(hub.received().empty());
+    }
 }
 
 TEST(NetLine, ReleasesEveryDescriptorOnEveryPath) {

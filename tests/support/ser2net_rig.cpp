@@ -89,7 +89,7 @@ std::string accepterText(const Ser2netExport& e, const std::string& directory) {
         case Ser2netAccepter::rfc2217: return "telnet(rfc2217)," + tcp;
         case Ser2netAccepter::rfc2217Tls:
             return "telnet(rfc2217),ssl(key=" + directory + "/server.key,cert=" + directory +
-                   "/server.crt)," + tcp;
+                   "/server.crt" + (e.clientAuth ? ",clientauth" : "") + ")," + tcp;
     }
     return {};
 }
@@ -214,6 +214,41 @@ void Ser2netRig::makeCertificates(const Ser2netOptions& options) {
                directory_);
 }
 
+// openssl ca, for certificates dated as the test wants them.
+void writeCaConfig(const std::string& directory) {
+    std::ofstream(directory + "/index.txt");
+    std::ofstream(directory + "/serial") << "01\n";
+    std::ofstream(directory + "/ca.cnf")
+        << "[ca]\ndefault_ca = rig\n[rig]\ndatabase = " << directory << "/index.txt\n"
+        << "new_certs_dir = " << directory << "\nserial = " << directory << "/serial\n"
+        << "default_md = sha256\npolicy = any\nunique_subject = no\n"
+        << "[any]\ncommonName = supplied\n";
+}
+
+std::string Ser2netRig::makeClientCertificate(const std::string& name, const std::string& user,
+                                              CertificateDates dates) {
+    runOpenssl({"req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                "-keyout", "@" + name + ".key", "-out", "@" + name + ".csr", "-subj", "/CN=" + user},
+               directory_);
+    if (!std::filesystem::exists(directory_ + "/ca.cnf")) writeCaConfig(directory_);
+    const bool expired = dates == CertificateDates::expired;
+    runOpenssl({"ca", "-batch", "-config", "@ca.cnf", "-selfsign", "-keyfile", "@" + name + ".key",
+                "-in", "@" + name + ".csr", "-out", "@" + name + ".crt", "-notext", "-startdate",
+                "20200101000000Z", "-enddate", expired ? "20200102000000Z" : "20991231000000Z"},
+               directory_);
+    std::filesystem::permissions(directory_ + "/" + name + ".key",
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    return directory_ + "/" + name;
+}
+
+void Ser2netRig::allowClient(const std::string& name, const std::string& user) {
+    const std::string allowed = directory_ + "/auth/" + user + "/allowed_certs";
+    std::filesystem::create_directories(allowed);
+    std::filesystem::copy_file(directory_ + "/" + name + ".crt", allowed + "/" + name + ".crt",
+                               std::filesystem::copy_options::overwrite_existing);
+    runOpenssl({"rehash", allowed}, directory_);
+}
+
 void Ser2netRig::writeConfig() const {
     std::ofstream config(directory_ + "/ser2net.yaml");
     config << "%YAML 1.1\n---\n";
@@ -223,7 +258,11 @@ void Ser2netRig::writeConfig() const {
                << "  accepter: " << accepterText(e, directory_) << ",127.0.0.1,"
                << ports_[i] << "\n"
                << "  connector: serialdev," << e.device << "," << e.baud << "n81,local\n";
-        if (!e.chardelay) config << "  options:\n    chardelay: false\n";
+        if (e.chardelay && !e.clientAuth) continue;
+        config << "  options:\n";
+        if (!e.chardelay) config << "    chardelay: false\n";
+        if (!e.clientAuth) continue;
+        config << "    authdir: " << directory_ << "/auth\n";
     }
 }
 

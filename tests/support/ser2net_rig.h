@@ -24,7 +24,13 @@ struct Ser2netExport {
     int baud = 9600;  // the device's line until an RFC 2217 client sets another
     bool nodelay = false;   // tcp(nodelay): no Nagle on ser2net's side
     bool chardelay = true;  // false: ser2net passes bytes on as they come
+    // rfc2217Tls: clients must present a certificate listed in the rig's
+    // authdir (ssl's clientauth; see allowClient).
+    bool clientAuth = false;
 };
+
+// How a client certificate of makeClientCertificate is dated.
+enum class CertificateDates { valid, expired };
 
 struct Ser2netOptions {
     // subjectAltName entries of the TLS server certificate.
@@ -50,6 +56,14 @@ public:
     std::string caFile() const { return directory_ + "/ca.crt"; }
     std::string otherCaFile() const { return directory_ + "/other-ca.crt"; }
     const std::string& directory() const { return directory_; }
+
+    // A key (mode 600) and a self-signed certificate with the common name
+    // `user`, as <directory>/<name>.key and <name>.crt; returns the path
+    // without its suffix.
+    std::string makeClientCertificate(const std::string& name, const std::string& user,
+                                      CertificateDates dates = CertificateDates::valid);
+    // Lists certificate `name` in the authdir as one of `user`'s.
+    void allowClient(const std::string& name, const std::string& user);
 
     // SIGTERM, at most 2 s for it to end, then SIGKILL. Safe to call twice.
     void stop();
