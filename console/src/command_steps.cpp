@@ -36,7 +36,7 @@ std::optional<std::string> optionalPassword(const Invocation& inv) {
 }
 
 std::optional<std::string> pw8For(const std::optional<std::string>& password) {
-    if (!password) return std::string(hublink::kDefaultPassword);
+    if (!password) return hublink::consoleUnstatedPassword();
     return hublink::consolePasswordField(*password);
 }
 

@@ -41,8 +41,9 @@ ArgumentRoles passwordThenPayload(const Invocation& inv);
 // The password argument of /W, /D and /R: the second argument when not empty.
 std::optional<std::string> optionalPassword(const Invocation& inv);
 
-// The field sent for a password argument: the default when none was given;
-// nullopt when a given one is empty or longer than 8 characters.
+// The field sent for a password argument: HUBLINK_PASSWORD's, else the
+// default, when none was given; nullopt when the one that applies is empty
+// or longer than 8 characters.
 std::optional<std::string> pw8For(const std::optional<std::string>& password);
 
 // Sends `line` to `path` in one exchange and judges the reply as `op`

@@ -1,4 +1,7 @@
 // Dispatch of `hubctl /J` and the console command that prints its reply.
+#include <unistd.h>
+
+#include <cerrno>
 #include <iostream>
 
 #include "console/commands.h"
@@ -57,9 +60,33 @@ Answer jsonAnswer(std::string_view commandWord, std::string_view jsonText, HubAc
 
 }  // namespace jcmd
 
+namespace {
+
+// No request is near this long; more is refused as bad input is.
+constexpr std::size_t kRequestLimit = 64 * 1024;
+
+// "/J -": the request from standard input, so that its password stands in no
+// argument list; empty (a bad request) when it is longer than the limit or
+// cannot be read.
+std::string requestFromStandardInput() {
+    std::string text;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return {};
+        if (n == 0) return text;
+        if (text.size() + std::size_t(n) > kRequestLimit) return {};
+        text.append(buf, std::size_t(n));
+    }
+}
+
+}  // namespace
+
 int doJsonCmd(const Invocation& inv) {
     jcmd::SystemHubs hubs;
-    const jcmd::Answer answer = jcmd::jsonAnswer(inv.command, inv.arg2, hubs);
+    const std::string request = inv.arg2 == "-" ? requestFromStandardInput() : inv.arg2;
+    const jcmd::Answer answer = jcmd::jsonAnswer(inv.command, request, hubs);
     std::cout << jcmd::writeReply(answer.reply, answer.form) << std::flush;
     return 0;  // callers read "RES"
 }

@@ -38,8 +38,7 @@ std::optional<std::string> comOperand(const Request& req) {
 
 ArgResult JGet_Password(const Request& req) {
     const auto psw = stringMember(req, "PSW");
-    if (!psw) return {std::string(hublink::kDefaultPassword), {}};
-    auto pw8 = hublink::consolePasswordField(*psw);
+    auto pw8 = psw ? hublink::consolePasswordField(*psw) : hublink::consoleUnstatedPassword();
     if (!pw8) return failed("Invalid Password!");
     return {std::move(*pw8), {}};
 }

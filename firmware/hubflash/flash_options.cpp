@@ -1,5 +1,9 @@
 #include "flash_options.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "firmware/firmware_file.h"
 #include "hublink/protocol.h"
 
@@ -9,7 +13,7 @@ namespace {
 
 // Takes the option at args[i] (and its values); returns an error text.
 std::string takeOption(const std::vector<std::string>& args, std::size_t& i, FlashOptions& o,
-                       bool& passwordGiven) {
+                       bool& passwordGiven, const LineSource& standardInput) {
     const std::string& name = args[i];
     auto value = [&](std::string& into) -> bool {
         if (i + 1 >= args.size()) return false;
@@ -23,6 +27,12 @@ std::string takeOption(const std::vector<std::string>& args, std::size_t& i, Fla
     else if (name == "-q" || name == "--quiet") o.quiet = true;
     else if (name == "-p" || name == "--password") {
         if (!value(o.password)) return name + " wants a password";
+        // "-": read, so that it stands in no argument list.
+        if (o.password == "-") {
+            const auto line = standardInput();
+            if (!line || line->empty()) return name + " - found no password on standard input";
+            o.password = *line;
+        }
         // A line break would end the command line; other controls and broken
         // UTF-8 garble it and make the cut to 8 characters count wrong.
         if (!hublink::isSendableText(o.password)) return "the password holds a control character";
@@ -41,7 +51,23 @@ std::string takeOption(const std::vector<std::string>& args, std::size_t& i, Fla
 
 }  // namespace
 
-ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& args) {
+std::optional<std::string> firstLineOfStandardInput() {
+    constexpr std::size_t kLongest = 1024;
+    std::string line;
+    char c = 0;
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);  // a byte at a time: the rest stays unread
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || c == '\n') break;
+        if (line.size() >= kLongest) return std::nullopt;
+        line += c;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) return std::nullopt;
+    return line;
+}
+
+ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& args, const LineSource& standardInput) {
     FlashOptions o;
     o.key = firmware::defaultKey();
     bool passwordGiven = false;
@@ -52,15 +78,14 @@ ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& args) {
         if (!optionsEnded && arg == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            std::string error = takeOption(args, i, o, passwordGiven);
+            std::string error = takeOption(args, i, o, passwordGiven, standardInput);
             if (!error.empty()) return {std::nullopt, error};
         } else {
             operands.push_back(arg);
         }
     }
     if (o.help) return {o, {}};
-    o.password = passwordGiven ? hublink::windowPasswordField(o.password)
-                               : std::string(hublink::kDefaultPassword);
+    o.password = passwordGiven ? hublink::windowPasswordField(o.password) : hublink::windowUnstatedPassword();
     if (o.scrambling()) {
         if (!operands.empty()) return {std::nullopt, "--scramble takes no PORT or FILE"};
         return {o, {}};
@@ -83,8 +108,10 @@ window's UpdateFirmware does, without a window.
                        hub UID (UID0123456789AB)
   FILE                 scrambled firmware file (.enc); with --raw an
                        unscrambled image
-  -p, --password PW    the hub password (default: the factory default), cut
-                       or padded with blanks to 8 characters
+  -p, --password PW    the hub password (default: HUBLINK_PASSWORD, else the
+                       factory default), cut or padded with blanks to 8
+                       characters; "-p -" reads it from standard input's
+                       first line
   --raw                FILE is an unscrambled image
   --key KEY            the 13-character key of a file scrambled with another key
   --recover            the hub is already in its loader (an update that failed

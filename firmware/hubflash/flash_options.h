@@ -1,6 +1,7 @@
 // Command line of hubflash.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,8 +27,15 @@ struct ParsedFlashOptions {
     std::string error;  // set when options is empty
 };
 
-// `args` excludes the program name.
-ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& args);
+// Standard input's first line without its line end (at most 1 KiB), none
+// when it holds none.
+using LineSource = std::function<std::optional<std::string>()>;
+std::optional<std::string> firstLineOfStandardInput();
+
+// `args` excludes the program name. "-p -" takes the password from
+// `standardInput`; without -p, HUBLINK_PASSWORD serves, else the default.
+ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& args,
+                                     const LineSource& standardInput = firstLineOfStandardInput);
 
 const char* flashUsage();
 

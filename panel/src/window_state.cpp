@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "hublink/protocol.h"
+
 namespace panel {
 
 namespace {
@@ -22,7 +24,8 @@ std::string printedRecord(const hublink::HubInfo& record) {
     std::string out = "[";
     for (const auto& [key, value] : record) {
         if (out.size() > 1) out += ", ";
-        out += "\"" + key + "\": \"" + value + "\"";
+        const std::string shown = key == "Password" ? std::string(hublink::kPasswordShown) : value;
+        out += "\"" + key + "\": \"" + shown + "\"";
     }
     return out + "]";
 }

@@ -52,8 +52,8 @@ class Hub:
 
     ``Hub("ttyUSB0")``, ``Hub("UID0123456789AB")``,
     ``Hub("rfc2217://rack3:7001", password="secret12")``. Without a
-    password the hub's default one is sent. The name is resolved at the
-    first operation.
+    password the one in ``HUBLINK_PASSWORD`` is sent, else the hub's
+    default one. The name is resolved at the first operation.
 
     Outside a ``with`` block every operation claims the hub for itself
     (and for a URL connects once). Inside one the hub is held for the whole

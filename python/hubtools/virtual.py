@@ -1,5 +1,6 @@
 """A virtual hub in this process, for tests and trials without hardware."""
 
+import os
 from typing import List, Optional, Tuple
 
 from . import _hubtools
@@ -16,14 +17,19 @@ class VirtualHub:
     ``port`` is the device path the tools open. With ``record=True``,
     ``received`` lists the command lines the hub got, each with its CR.
     ``wire_timing=True`` paces replies at the line speed (9600 baud), as a
-    real hub's. The hub stops when the block ends (or at :meth:`close`).
+    real hub's. Its password is the one a :class:`Hub` sends when given
+    none (``HUBLINK_PASSWORD``, else the factory default "kiwi") unless
+    ``password`` says otherwise. The hub stops when the block ends (or at
+    :meth:`close`).
     """
 
     def __init__(self, ports: int = 4, pid: str = "0AB3",
                  firmware: str = "V04", uid: str = "0123456789AB",
                  description: str = "Virtual Hub",
-                 password: str = "kiwi", states: int = 0,
+                 password: Optional[str] = None, states: int = 0,
                  wire_timing: bool = False, record: bool = False) -> None:
+        if password is None:
+            password = os.environ.get("HUBLINK_PASSWORD") or "kiwi"
         self._record = record
         self._ports = ports
         self._hub: Optional[_hubtools.VirtualHub] = _hubtools.VirtualHub(

@@ -121,6 +121,14 @@ TEST(WindowQuery, RecordsHaveThirteenOrElevenFields) {
     EXPECT_EQ(records[0].count("UID") + records[0].count("Description"), 0u);
     EXPECT_EQ(records[0].at("On"), "");
     EXPECT_EQ(records[0].at("Off"), "1,2,3,4");
+
+    // The password a window starts with: HUBLINK_PASSWORD's, by the window's rule.
+    for (const auto& [given, remembered] : {std::pair{"secret12", "secret12"}, {"pw", "pw      "},
+                                            {"longer than 8", "longer t"}, {"", "kiwi    "}}) {
+        ::setenv("HUBLINK_PASSWORD", given, 1);
+        EXPECT_EQ(hublink::QueryHubs2(v03.path()).at(0).at("Password"), remembered) << given;
+    }
+    ::unsetenv("HUBLINK_PASSWORD");
 }
 
 TEST(WindowQuery, UnmarkedHubIsListedButUnreadableRepliesAreNot) {

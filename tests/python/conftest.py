@@ -33,3 +33,20 @@ def image_bytes(size: int = 3000, pid: bytes = b"\x0a\xb3") -> bytes:
     marker = b"TAVRIN_PID:" + pid
     body[100:100 + len(marker)] = marker
     return bytes(body)
+
+
+@pytest.fixture
+def hubsim(request, tmp_path):
+    """Starts hubsim with the given arguments; returns the device paths it printed."""
+    processes = []
+
+    def start(*args):
+        process = subprocess.Popen([request.config.getoption("--hubsim"), *args],
+                                   stdout=subprocess.PIPE, text=True)
+        processes.append(process)
+        hubs = int(args[args.index("--hubs") + 1]) if "--hubs" in args else 1
+        return [process.stdout.readline().strip() for _ in range(hubs)]
+    yield start
+    for process in processes:
+        process.terminate()
+        process.wait(10)

@@ -192,23 +192,6 @@ def test_ctrl_c_stops_a_wait_for_a_held_hub(tmp_path):
     assert 0.25 < seconds < 1.0, run.stdout
 
 
-@pytest.fixture
-def hubsim(request, tmp_path):
-    """Starts hubsim with the given arguments; returns the device paths it printed."""
-    processes = []
-
-    def start(*args):
-        process = subprocess.Popen([request.config.getoption("--hubsim"), *args],
-                                   stdout=subprocess.PIPE, text=True)
-        processes.append(process)
-        hubs = int(args[args.index("--hubs") + 1]) if "--hubs" in args else 1
-        return [process.stdout.readline().strip() for _ in range(hubs)]
-    yield start
-    for process in processes:
-        process.terminate()
-        process.wait(10)
-
-
 def in_registry(root, code):
     """Runs `code` in a Python that sees only the hubs of the registry at `root`."""
     env = dict(os.environ, HUBLINK_REGISTRY_ROOT=str(root), HUBLINK_REMOTES="")

@@ -60,7 +60,7 @@ class HubSession {
 public:
     // `name`: a device path or name ("ttyUSB0"), "UID" and 12 characters,
     // or a port URL; resolved at the first operation. `password` as the user
-    // gives it; none: the hub's default.
+    // gives it; none: HUBLINK_PASSWORD's, else the hub's default.
     HubSession(std::string name, std::optional<std::string> password);
     ~HubSession();  // releases a hold left open
     HubSession(const HubSession&) = delete;

@@ -43,6 +43,20 @@ std::optional<std::string> consolePasswordField(std::string_view password);
 // fails (an empty entry becomes eight blanks).
 std::string windowPasswordField(std::string_view typed);
 
+// HUBLINK_PASSWORD, when it is set and not empty: what a command given no
+// password sends instead of the default (by its own rule above), so that a
+// password need not stand on a command line for every user of the host to
+// read.
+std::optional<std::string> environmentPassword();
+
+// The console's and the window's field for no password given: the
+// environment's (nullopt when it breaks the console rule), else the default.
+std::optional<std::string> consoleUnstatedPassword();
+std::string windowUnstatedPassword();
+
+// How a password field is shown wherever a line sent to a hub is shown.
+inline constexpr std::string_view kPasswordShown = "********";
+
 // ---- Command lines ---------------------------------------------------------
 // Every builder expects its pw8 arguments already normalised by one of the
 // rules above and states8 as 8 upper-case hexadecimal digits; it joins code

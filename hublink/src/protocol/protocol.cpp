@@ -1,6 +1,7 @@
 #include "hublink/protocol.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 #include <cctype>
 #include <charconv>
@@ -125,6 +126,22 @@ std::optional<std::string> consolePasswordField(std::string_view password) {
 
 std::string windowPasswordField(std::string_view typed) {
     return padded(typed.substr(0, prefixBytes(typed, kPasswordChars)));
+}
+
+std::optional<std::string> environmentPassword() {
+    const char* value = std::getenv("HUBLINK_PASSWORD");
+    if (value == nullptr || *value == '\0') return std::nullopt;
+    return std::string(value);
+}
+
+std::optional<std::string> consoleUnstatedPassword() {
+    const auto given = environmentPassword();
+    return given ? consolePasswordField(*given) : std::string(kDefaultPassword);
+}
+
+std::string windowUnstatedPassword() {
+    const auto given = environmentPassword();
+    return given ? windowPasswordField(*given) : std::string(kDefaultPassword);
 }
 
 std::string commandLine(std::string_view code, std::string_view field1, std::string_view field2) {

@@ -154,7 +154,7 @@ std::optional<HubInfo> windowRecord(const std::string& comportPath, const Window
                    {"ControlPort", comportPath},      {"PortsperHub", portCount},
                    {"PortsperHubShort", std::to_string(ports)},
                    {"On", joined(gui->on)},           {"Off", joined(gui->off)},
-                   {"FW", firmware},                  {"Password", std::string(kDefaultPassword)},
+                   {"FW", firmware},                  {"Password", windowUnstatedPassword()},
                    {"State64", joined(gui->state64)}, {"PID", id.substr(6, 4)}};
 }
 

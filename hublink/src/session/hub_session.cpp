@@ -96,7 +96,7 @@ private:
 HubSession::HubSession(std::string name, std::optional<std::string> password)
     : name_(std::move(name)),
       password_(password.value_or("")),
-      pw8_(password ? consolePasswordField(*password) : std::string(kDefaultPassword)) {}
+      pw8_(password ? consolePasswordField(*password) : consoleUnstatedPassword()) {}
 
 HubSession::~HubSession() {
     std::lock_guard lock(mutex_);
