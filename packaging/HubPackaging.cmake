@@ -83,6 +83,9 @@ endfunction()
 
 hub_man_pages(cli hubctl hubflash hubsim)
 hub_package_docs(cli hubtools)
+# Who may switch a hub, and the settings for a lab: the manual pages point here.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/security.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/hubtools
+        COMPONENT cli)
 hub_strip_comments(cli ${CMAKE_INSTALL_BINDIR}/hubctl ${CMAKE_INSTALL_BINDIR}/hubflash
                        ${CMAKE_INSTALL_BINDIR}/hubsim ${HUB_NETLINE_DIR}/libnetline.so)
 set(HUB_PACKAGE_COMPONENTS cli)
@@ -119,6 +122,8 @@ endif()
 
 if(TARGET _hubtools)
   hub_package_docs(python python3-hubtools)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/python.md ${PROJECT_SOURCE_DIR}/docs/lava.md
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/python3-hubtools COMPONENT python)
   # HUB_PYTHON_SITE is set by python/'s install rules, at install time.
   hub_strip_comments(python "\${HUB_PYTHON_SITE}/hubtools/$<TARGET_FILE_NAME:_hubtools>")
   list(APPEND HUB_PACKAGE_COMPONENTS python)

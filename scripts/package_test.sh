@@ -115,6 +115,7 @@ lrwxrwxrwx ./usr/share/bash-completion/completions/hubflash -> hubctl
 lrwxrwxrwx ./usr/share/bash-completion/completions/hubsim -> hubctl
 -rw-r--r-- ./usr/share/doc/hubtools/changelog.Debian.gz
 -rw-r--r-- ./usr/share/doc/hubtools/copyright
+-rw-r--r-- ./usr/share/doc/hubtools/security.md
 -rw-r--r-- ./usr/share/lintian/overrides/hubtools
 -rw-r--r-- ./usr/share/man/man1/hubctl.1.gz
 -rw-r--r-- ./usr/share/man/man1/hubflash.1.gz
@@ -138,6 +139,8 @@ gui_expected="-rw-r--r-- ./usr/share/applications/org.example.hubtools.hubpanel.
 site=./usr/lib/python3/dist-packages
 py_expected="-rw-r--r-- ./usr/share/doc/python3-hubtools/changelog.Debian.gz
 -rw-r--r-- ./usr/share/doc/python3-hubtools/copyright
+-rw-r--r-- ./usr/share/doc/python3-hubtools/lava.md
+-rw-r--r-- ./usr/share/doc/python3-hubtools/python.md
 -rw-r--r-- ./usr/share/lintian/overrides/python3-hubtools
 -rw-r--r-- $site/hubtools-$version.dist-info/METADATA
 -rw-r--r-- $site/hubtools-$version.dist-info/entry_points.txt
