@@ -96,6 +96,7 @@ echo "hubtools depends: $cli_depends"
 echo "hubtools-gui depends: $gui_depends"
 check "hubtools: dependencies computed from the binaries (libc6)" grep -q 'libc6 (>=' <<<"$cli_depends"
 check "hubtools: no Qt dependency" test -z "$(grep -i 'qt' <<<"$cli_depends")"
+check "hubtools: no udev dependency (only the windows watch for devices)" test -z "$(grep -i 'udev' <<<"$cli_depends")"
 check "hubtools-gui: dependencies computed from the binaries (libc6)" grep -q 'libc6 (>=' <<<"$gui_depends"
 check "hubtools-gui: depends on Qt 6 widgets" grep -q 'libqt6widgets6' <<<"$gui_depends"
 py_depends=$(field "$py" Depends)

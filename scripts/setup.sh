@@ -6,7 +6,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
           xvfb xauth jq
           dpkg-dev file man-db groff-base desktop-file-utils lintian appstream bash-completion
           ser2net libgensio-dev libwrap0-dev libssl-dev openssl python3-labgrid valgrind
-          python3-dev pybind11-dev python3-pytest pdudaemon)
+          python3-dev pybind11-dev python3-pytest pdudaemon libudev-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
