@@ -1,6 +1,9 @@
 #include "panel/hub_table_model.h"
 
+#include <QColor>
+
 #include <algorithm>
+#include <utility>
 
 #include "panel/window_state.h"
 
@@ -39,13 +42,34 @@ int HubTableModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(identifiers_.size());
 }
 
+void HubTableModel::setUnanswering(const std::string& port, const QString& reason) {
+    const bool changed = reason.isEmpty() ? unanswering_.erase(port) > 0
+                                          : std::exchange(unanswering_[port], reason) != reason;
+    const int row = rowOfPort(hubs_, port);
+    if (changed && row >= 0) emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+}
+
 QVariant HubTableModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) return {};
+    if (!index.isValid() || index.row() >= rowCount()) return {};
     const hublink::HubInfo& record = hubs_[static_cast<std::size_t>(index.row())];
+    if (role != Qt::DisplayRole) return markOf(record, role);
     const auto it = record.find(identifiers_.at(index.column()).toStdString());
     if (it == record.end()) return {};
     // Line ends a reply left in a field are not part of what it says.
     return QString::fromStdString(withoutLineEnds(it->second));
+}
+
+// How a row that does not answer looks and what it says to a screen reader.
+QVariant HubTableModel::markOf(const hublink::HubInfo& record, int role) const {
+    const auto port = record.find("ControlPort");
+    const auto mark = port == record.end() ? unanswering_.end() : unanswering_.find(port->second);
+    if (mark == unanswering_.end()) return {};
+    switch (role) {
+        case Qt::ForegroundRole: return QColor(Qt::gray);
+        case Qt::ToolTipRole:
+        case Qt::AccessibleDescriptionRole: return QStringLiteral("not answering: %1").arg(mark->second);
+        default: return {};
+    }
 }
 
 QVariant HubTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -1,5 +1,6 @@
 #include "panel/hub_window.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -47,6 +48,9 @@ void HubWindow::setUpWindow(WindowParts parts, const std::function<void(SegueRou
     router_.setContext(*alerts_, *link_);
     router_.setPrepare([this](SceneDialog* destination) { prepare(destination); });
     connectActions();
+    live_ = std::make_unique<LiveReader>(
+        *link_, [this] { return idleForReading(); }, [this] { return listedPorts(); },
+        [this](std::vector<LiveRead> reads) { applyLiveReads(std::move(reads)); }, this);
 }
 
 void HubWindow::connectActions() {
@@ -102,6 +106,9 @@ void HubWindow::AutoSearch() {
 }
 
 void HubWindow::search(const std::function<std::vector<std::string>()>& candidates) {
+    const HubWork work(*this);
+    ++listVersion_;
+    failedReads_.clear();
     beforeSearch();
     setControlsEnabled(false);
     setStatus(QStringLiteral("Searching Hubs..."));
@@ -147,6 +154,11 @@ void HubWindow::tableViewSelectionDidChange() {
     if (row < 0 || row >= static_cast<int>(state_.data.size())) return;
     if (!state_.takeSelection(state_.data[static_cast<std::size_t>(row)], row)) return;
     drawSelection();
+    // A hub that stopped answering keeps its switches off until it answers.
+    if (model_->unanswering(state_.selectComport)) {
+        board_->disableAll();
+        setActionsEnabled(false);
+    }
 }
 
 void HubWindow::drawSelection() {
@@ -154,6 +166,7 @@ void HubWindow::drawSelection() {
 }
 
 void HubWindow::clickButtons(QObject* sender) {
+    if (auto* button = qobject_cast<QPushButton*>(sender)) SwitchBoard::undoClickCheck(button);
     if (busy()) return;
     const std::optional<int> number = SwitchBoard::switchNumber(sender->objectName());
     if (number) flows_.clickSwitch(*number);

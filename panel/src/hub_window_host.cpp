@@ -49,6 +49,7 @@ void HubWindow::reportFailure(const OpResult& result) {
 }
 
 void HubWindow::waitForHubRestart() {
+    const HubWork work(*this);
     setControlsEnabled(false);
     waitWithoutInput(resetWait_);
     // The refresh that follows brings the selected hub's controls back.
@@ -59,6 +60,7 @@ void HubWindow::refreshAfterChange(PasswordAfter after, const std::string& enter
     {
         const BusyCursor busy;
         state_.data = refreshHubs(*source_, state_.data);
+        ++listVersion_;
     }
     // The selected hub is found again by its port: after a hub vanished its
     // old row may be past the end or hold another hub.

@@ -60,6 +60,12 @@ SwitchBoard::SwitchBoard(std::vector<QPushButton*> switchButtons, std::vector<QW
     for (QPushButton* button : switchButtons_) {
         if (button->style() != switchStyle()) button->setStyle(switchStyle());
     }
+    for (int i = 0; i < kPortSwitches && i < static_cast<int>(switchButtons_.size()); ++i)
+        switchButtons_[static_cast<std::size_t>(i)]->setCheckable(true);
+}
+
+void SwitchBoard::undoClickCheck(QPushButton* button) {
+    if (button->isCheckable()) button->setChecked(!button->isChecked());
 }
 
 void SwitchBoard::disableAll() {
@@ -79,6 +85,8 @@ int SwitchBoard::setButtonlist(const std::string& portsperhub, const std::string
     }
     colour(portsOn, kOnColour);
     colour(portsOff, Qt::black);
+    for (int i = std::max(shown, 0); i < kPortSwitches; ++i)
+        switchButtons_.at(static_cast<std::size_t>(i))->setChecked(false);  // no such port
     return n;
 }
 
@@ -91,6 +99,8 @@ void SwitchBoard::colour(const std::string& ports, const QColor& colour) {
         const std::optional<int> port = decimal(item);
         if (!port || *port < 1 || *port > kPortSwitches) continue;
         QPushButton* button = switchButtons_.at(static_cast<std::size_t>(*port - 1));
+        const bool on = colour == kOnColour;
+        if (button->isChecked() != on) button->setChecked(on);
         // Every palette set is a new one to the style's cache of drawn
         // buttons: set it only when the title changes colour.
         if (button->palette().color(QPalette::Active, QPalette::ButtonText) == colour) continue;

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hublink/open_failure.h"
@@ -33,6 +34,11 @@ QueryResult queryHub(const std::string& path);
 // window record, or an empty list when the port does not answer or answers
 // with replies that cannot be read.
 std::vector<HubInfo> QueryHubs2(const std::string& comportPath);
+
+// A window record's "On", "Off" and "State64" as a get-port-states reply
+// gives them for the record's "PortsperHubShort" ports; false, and the
+// record unchanged, when the reply cannot be read.
+bool setWindowPortStates(HubInfo& record, std::string_view reply);
 
 // portdesk's query: identify and get port states only, each through the
 // portdesk exchange (reply up to LF or 20 bytes, 2 s + 100 ms per byte); the

@@ -130,6 +130,17 @@ std::string joined(const std::vector<std::string>& items) {
 
 }  // namespace
 
+bool setWindowPortStates(HubInfo& record, std::string_view reply) {
+    const auto ports = record.find("PortsperHubShort");
+    if (ports == record.end() || !allDigits(ports->second) || ports->second.empty()) return false;
+    const auto gui = portstate::parsePortState(std::stoi(ports->second), reply.substr(0, 8));
+    if (!gui) return false;
+    record["On"] = joined(gui->on);
+    record["Off"] = joined(gui->off);
+    record["State64"] = joined(gui->state64);
+    return true;
+}
+
 namespace {
 
 // The two window queries differ in their exchange; the record is the same.
@@ -147,15 +158,13 @@ std::optional<HubInfo> windowRecord(const std::string& comportPath, const Window
 
     if (!exchange(getPortStatesCommand(), kSearchQueryLimits)) return std::nullopt;
     const int ports = std::stoi(portCount);
-    auto gui = portstate::parsePortState(ports, bufferText(buf).substr(0, 8));
-    if (!gui) return std::nullopt;
-
-    return HubInfo{{"ControlPortShort", comportPath}, {"TavrinMark", id.substr(0, 6)},
+    HubInfo record{{"ControlPortShort", comportPath}, {"TavrinMark", id.substr(0, 6)},
                    {"ControlPort", comportPath},      {"PortsperHub", portCount},
                    {"PortsperHubShort", std::to_string(ports)},
-                   {"On", joined(gui->on)},           {"Off", joined(gui->off)},
                    {"FW", firmware},                  {"Password", windowUnstatedPassword()},
-                   {"State64", joined(gui->state64)}, {"PID", id.substr(6, 4)}};
+                   {"PID", id.substr(6, 4)}};
+    if (!setWindowPortStates(record, bufferText(buf))) return std::nullopt;
+    return record;
 }
 
 // The extended identify's fields into a firmware 4 record; false when its

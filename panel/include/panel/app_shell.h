@@ -3,9 +3,12 @@
 // is saved at the end.
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace panel {
 
@@ -18,6 +21,11 @@ public:
 private:
     std::unique_ptr<QWidget> window_;
 };
+
+// The period of "--refresh SECONDS" (or "--refresh=SECONDS") among a
+// program's arguments, kRefreshPeriod without one; none when the value is
+// no number of seconds from 0 (no reading) to a day.
+std::optional<std::chrono::milliseconds> refreshOption(const QStringList& args);
 
 // Runs the program named `name` with the window `makeWindow` builds; returns
 // the exit status. Reports any exception on stderr (status 1).

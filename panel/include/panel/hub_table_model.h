@@ -4,6 +4,8 @@
 
 #include <QAbstractTableModel>
 #include <QStringList>
+#include <map>
+#include <string>
 
 #include "panel/hub_list.h"
 
@@ -15,6 +17,10 @@ public:
     HubTableModel(QStringList identifiers, QStringList titles, QObject* parent = nullptr);
 
     void setHubs(const HubList& hubs);
+    // Marks the row of the hub on `port` as not answering, `reason` in its
+    // tool tip and accessible description; an empty reason clears the mark.
+    void setUnanswering(const std::string& port, const QString& reason);
+    bool unanswering(const std::string& port) const { return unanswering_.count(port) > 0; }
     const QStringList& identifiers() const { return identifiers_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -25,9 +31,12 @@ public:
                         int role = Qt::DisplayRole) const override;
 
 private:
+    QVariant markOf(const hublink::HubInfo& record, int role) const;
+
     QStringList identifiers_;
     QStringList titles_;
     HubList hubs_;
+    std::map<std::string, QString> unanswering_;  // by port
 };
 
 }  // namespace panel

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "panel/file_chooser.h"
 #include "panel/hub_list.h"
 #include "panel/hub_operations.h"
+#include "panel/live_states.h"
 #include "panel/protected_flows.h"
 #include "panel/segue_router.h"
 #include "panel/switch_board.h"
@@ -65,6 +67,12 @@ public:
     // The pause after a reset while the hub restarts.
     void setResetWait(std::chrono::milliseconds wait) { resetWait_ = wait; }
     std::chrono::milliseconds resetWait() const { return resetWait_; }
+
+    // How often the listed hubs' port states are read while the window is
+    // idle (no dialog, operation, search, reset wait or update); zero: never,
+    // and the window sends nothing unasked.
+    void setRefreshPeriod(std::chrono::milliseconds period);
+    std::chrono::milliseconds refreshPeriod() const;
 
     const WindowState& state() const { return state_; }
     SegueRouter& router() { return router_; }
@@ -125,6 +133,23 @@ protected:
     void refreshAfterChange(PasswordAfter after, const std::string& entered) override;
 
 private:
+    // Hub work that runs the event loop (a search, the reset's wait): no
+    // background read may come between its exchanges.
+    class HubWork {
+    public:
+        explicit HubWork(HubWindow& window) : window_(window) { ++window_.hubWork_; }
+        ~HubWork() { --window_.hubWork_; }
+        HubWork(const HubWork&) = delete;
+        HubWork& operator=(const HubWork&) = delete;
+
+    private:
+        HubWindow& window_;
+    };
+    bool idleForReading() const;
+    std::vector<std::string> listedPorts();
+    void applyLiveReads(std::vector<LiveRead> reads);
+    bool takeLiveRead(const LiveRead& read, std::size_t row);
+    void showAnswering(const std::string& port, std::size_t row, bool answering, const std::string& reason);
     void connectActions();
     void setSearchInputsEnabled(bool enabled);
     void showHubs();
@@ -146,6 +171,11 @@ private:
     bool redrawBeforeSearch_ = true;
     QString pendingDetail_;  // why the last operation failed, for its alert
     std::chrono::milliseconds resetWait_ = kResetWait;
+    std::unique_ptr<LiveReader> live_;
+    int hubWork_ = 0;
+    unsigned listVersion_ = 0;   // changes whenever the list is read anew
+    unsigned roundVersion_ = 0;  // the list a background round read
+    std::map<std::string, int> failedReads_;  // in a row, by port
 };
 
 }  // namespace panel

@@ -25,11 +25,17 @@ public:
 
     // Enables the switches of ports 1..n and, for a hub with ports, all-on,
     // all-off and the action buttons; colours the titles of the listed
-    // ports. Returns n (0 for a count that is not a decimal number).
+    // ports and checks the switches of those on (the state an assistive
+    // technology reads). Returns n (0 for a count that is not a decimal
+    // number).
     int setButtonlist(const std::string& portsperhub, const std::string& portsOn,
                       const std::string& portsOff);
 
     const std::vector<QPushButton*>& buttons() const { return switchButtons_; }
+
+    // A click has just flipped a port switch's checked state: the hub, not
+    // the click, decides it, so it goes back until the hub is read again.
+    static void undoClickCheck(QPushButton* button);
 
     // "switch3" -> 3, "switchOn" -> -1, "switchOff" -> 0; none for other names.
     static std::optional<int> switchNumber(const QString& objectName);
