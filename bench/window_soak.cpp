@@ -6,7 +6,12 @@
 // exported by ser2net on loopback and found by its URL: every click then
 // makes and closes a network connection.
 //
-// Usage: window_soak [--a11y] [--remote] [clicks] [warm-up]   (default 1000 after 300)
+// With --live nothing is clicked: the window reads 4 virtual hubs in the
+// background, round after round (an hour of its 2-s rounds in 1,800), and
+// the figures are per round; open descriptors are counted too.
+//
+// Usage: window_soak [--a11y] [--remote | --live] [clicks|rounds] [warm-up]
+//        (default 1000 after 300; --live: 1800 after 300)
 // Runs offscreen unless QT_QPA_PLATFORM says otherwise.
 
 #include <QAccessible>
@@ -14,8 +19,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <exception>
 #include <fstream>
 #include <malloc.h>
@@ -23,6 +30,8 @@
 #include <string>
 
 #include "panel/alerts.h"
+#include "panel/hub_table_model.h"
+#include "hublink/exchange.h"
 #include "panel/view_controller.h"
 #include "ser2net_rig.h"
 #include "sim/fake_registry.h"
@@ -66,9 +75,81 @@ void lookAt(QAccessibleEvent* event) {
 struct SoakOptions {
     bool a11y = false;
     bool remote = false;
+    bool live = false;
     int clicks = 1000;
     int warmUp = 300;
 };
+
+long openDescriptors() {
+    long n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+// A get-port-states exchange: "GP" CR, then 8 state digits and LF.
+constexpr std::size_t kReadBytes = 3 + 9;
+
+// The window's background reading, rounds back to back, against 4 hubs.
+int soakLive(const SoakOptions& options) {
+    if (options.a11y) {
+        QAccessible::installUpdateHandler(lookAt);
+        QAccessible::setActive(true);
+    }
+    QTemporaryDir scratch;
+    sim::FakeRegistry registry((scratch.path() + "/registry").toStdString());
+    qputenv("HUBLINK_REGISTRY_ROOT", QByteArray::fromStdString(registry.root()));
+    std::vector<std::unique_ptr<sim::VirtualHub>> hubs;
+    for (int i = 0; i < 4; ++i) {
+        hubs.push_back(std::make_unique<sim::VirtualHub>());
+        registry.add("ttyUSB" + std::to_string(i), hubs.back()->path());
+    }
+    CountingAlerts alerts;
+    panel::ViewController window(panel::WindowServices{nullptr, nullptr, &alerts, nullptr});
+    window.show();
+    window.findChild<QPushButton*>("searchButton")->click();
+    if (window.tableModel().rowCount() != 4) {
+        std::fprintf(stderr, "window_soak: the search found %d of 4 hubs\n", window.tableModel().rowCount());
+        return 1;
+    }
+    const auto readsOf = [&](std::size_t base) { return (hubs[0]->bytesExchanged() - base) / kReadBytes; };
+    window.setRefreshPeriod(std::chrono::milliseconds(1));
+    // Another program switches a port of the last hub every 10 rounds, so
+    // that rows and switches are redrawn (hub 0 counts the rounds).
+    std::size_t changes = 0;
+    const auto roundsOf = [&](std::size_t rounds) {
+        const std::size_t base = hubs[0]->bytesExchanged();
+        const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(60) + rounds * std::chrono::milliseconds(50);
+        std::size_t nextChange = 10;
+        while (readsOf(base) < rounds && std::chrono::steady_clock::now() < bound) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            if (readsOf(base) < nextChange) continue;
+            const char* line = ++changes % 2 ? "SPkiwi    F1FFFFFF\r" : "SPkiwi    F0FFFFFF\r";
+            hublink::sendCommand(hubs[3]->path(), line);
+            nextChange = readsOf(base) + 10;
+        }
+        return readsOf(base);
+    };
+    const auto warmUp = std::size_t(options.warmUp);
+    const auto rounds = std::size_t(options.clicks);
+    if (roundsOf(warmUp) < warmUp) {
+        std::fprintf(stderr, "window_soak: the window did not read the hubs\n");
+        return 1;
+    }
+    const long warm = residentKiB();
+    const long fdsWarm = openDescriptors();
+    const auto start = std::chrono::steady_clock::now();
+    const std::size_t done = roundsOf(rounds);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const long after = residentKiB();
+    const long fdsAfter = openDescriptors();
+    const bool failed = done < rounds || alerts.shown != 0;
+    const bool shown = window.tableModel().rowCount() == 4;
+    std::printf("live reading of 4 hubs, accessibility %s: %ld KiB after %zu rounds, %ld KiB after %zu more"
+                " (%+ld KiB), descriptors %ld -> %ld, %.1f ms a round, %zu changes by another program%s\n",
+                options.a11y ? "on" : "off", warm, warmUp, after, done, after - warm, fdsWarm, fdsAfter,
+                1000.0 * seconds / double(done), changes, failed || !shown ? " (rounds missing)" : "");
+    return failed ? 1 : 0;
+}
 
 int soak(const SoakOptions& options) {
     const bool a11y = options.a11y;
@@ -141,15 +222,17 @@ int main(int argc, char** argv) {
     for (; first < argc && argv[first][0] == '-'; ++first) {
         if (std::strcmp(argv[first], "--a11y") == 0) options.a11y = true;
         else if (std::strcmp(argv[first], "--remote") == 0) options.remote = true;
+        else if (std::strcmp(argv[first], "--live") == 0) options.live = true;
         else {
             std::fprintf(stderr, "window_soak: unknown option %s\n", argv[first]);
             return 2;
         }
     }
     try {
+        if (options.live) options.clicks = 1800;
         if (argc > first) options.clicks = std::stoi(argv[first]);
         if (argc > first + 1) options.warmUp = std::stoi(argv[first + 1]);
-        return soak(options);
+        return options.live ? soakLive(options) : soak(options);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "window_soak: %s\n", e.what());
         return 2;

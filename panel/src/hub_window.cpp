@@ -11,6 +11,7 @@
 #include "panel/dialogs.h"
 #include "panel/hub_table_model.h"
 #include "panel/input_blocking_wait.h"
+#include "panel/registry_watch.h"
 
 namespace panel {
 
@@ -102,10 +103,10 @@ void HubWindow::showFoundCount() {
 
 void HubWindow::AutoSearch() {
     if (busy()) return;
-    search([this] { return source_->allPorts(); });
+    search([this] { return source_->allPorts(); }, true);
 }
 
-void HubWindow::search(const std::function<std::vector<std::string>()>& candidates) {
+void HubWindow::search(const std::function<std::vector<std::string>()>& candidates, bool watchAll) {
     const HubWork work(*this);
     ++listVersion_;
     failedReads_.clear();
@@ -134,6 +135,7 @@ void HubWindow::search(const std::function<std::vector<std::string>()>& candidat
     setActionsEnabled(false);
     showFoundCount();
     if (!state_.data.empty()) selectRowAndRunStep(0);
+    watchRegistry(ports, watchAll);
 }
 
 void HubWindow::showHubs() { model_->setHubs(state_.data); }

@@ -4,6 +4,7 @@
 #include <QAccessible>
 #include <hublink/command_claim.h>
 #include <hublink/exchange.h>
+#include <filesystem>
 #include <thread>
 
 #include "panel/app_shell.h"
@@ -129,6 +130,31 @@ private slots:
         hub.clearReceived();
         QTest::qWait(500);
         QVERIFY(hub.received().empty());
+    }
+
+    // After Search All Hubs a device that appears gets its row at its place
+    // in candidate order; one that goes takes its row, and a selection, along.
+    void hubsThatComeAndGo() {
+        WindowRig rig;
+        rig.window->setRefreshPeriod(200ms);
+        sim::VirtualHub& first = rig.addHub(hubWith(4, 0));
+        const std::string firstPath = rig.registry.add("ttyUSB5", first.path());
+        rig.searchAll();
+        QCOMPARE(rig.window->tableModel().rowCount(), 1);
+        sim::VirtualHub& second = rig.addHub(hubWith(8, 0b1));
+        const std::string secondPath = rig.registry.add("ttyUSB2", second.path());
+        QTRY_COMPARE_WITH_TIMEOUT(rig.window->tableModel().rowCount(), 2, 3000);
+        QCOMPARE(rig.cell(0, "ControlPortShort"), QString::fromStdString(secondPath));
+        QCOMPARE(rig.window->state().selectComport, firstPath);  // still the hub it was
+        QCOMPARE(rig.window->state().selectRow, 1);
+        QCOMPARE(rig.status(), QStringLiteral("2 USB Hub(s) Found"));
+        std::filesystem::remove(rig.registry.devDir() + "/ttyUSB5");
+        std::filesystem::remove_all(rig.registry.sysRoot() + "/class/tty/ttyUSB5");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.window->tableModel().rowCount(), 1, 3000);
+        QCOMPARE(rig.cell(0, "ControlPortShort"), QString::fromStdString(secondPath));
+        QVERIFY2(rig.window->state().selectComport.empty(), rig.window->state().selectComport.c_str());
+        QVERIFY(!rig.switchEnabled(0));
+        QVERIFY(!rig.child("ResetHub")->isEnabled());
     }
 
     void refreshOptionTable() {

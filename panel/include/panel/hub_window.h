@@ -24,6 +24,7 @@
 
 class QLabel;
 class QPushButton;
+class QSocketNotifier;
 class QTableView;
 
 namespace panel {
@@ -100,8 +101,11 @@ protected:
     // (otherwise the previous rows stay until the result is shown).
     void setRedrawBeforeSearch(bool redraw) { redrawBeforeSearch_ = redraw; }
 
-    // Queries `candidates()` and lists the hubs found.
-    void search(const std::function<std::vector<std::string>()>& candidates);
+    // Queries `candidates()` and lists the hubs found. While the window
+    // reads its hubs (see setRefreshPeriod), the device registry is watched
+    // afterwards: for every serial device with `watchAll`, else for the
+    // candidates only.
+    void search(const std::function<std::vector<std::string>()>& candidates, bool watchAll = false);
 
     // The selection step's drawing, after the fields were taken.
     virtual void drawSelection();
@@ -149,7 +153,14 @@ private:
     std::vector<std::string> listedPorts();
     void applyLiveReads(std::vector<LiveRead> reads);
     bool takeLiveRead(const LiveRead& read, std::size_t row);
-    void showAnswering(const std::string& port, std::size_t row, bool answering, const std::string& reason);
+    void showAnswering(const std::string& port, bool answering, const std::string& reason);
+    void watchRegistry(std::vector<std::string> asked, bool all);
+    void registryChanged();
+    void followRegistry();
+    void dropGone(const std::vector<std::string>& now);
+    void askArrived(const std::vector<std::string>& now);
+    void listArrived(const HubList& found, const std::vector<std::string>& order);
+    void reselect(const std::string& port);
     void connectActions();
     void setSearchInputsEnabled(bool enabled);
     void showHubs();
@@ -176,6 +187,12 @@ private:
     unsigned listVersion_ = 0;   // changes whenever the list is read anew
     unsigned roundVersion_ = 0;  // the list a background round read
     std::map<std::string, int> failedReads_;  // in a row, by port
+    std::unique_ptr<class RegistryWatch> watch_;
+    QSocketNotifier* watchNotifier_ = nullptr;
+    bool watchAll_ = false;
+    std::vector<std::string> watched_;  // the candidates a search asked
+    bool registryDirty_ = false;
+    bool askingArrived_ = false;
 };
 
 }  // namespace panel
