@@ -1,5 +1,7 @@
 #include "panel/registry_watch.h"
 
+#include <hublink/fd_guard.h>
+
 #include <fcntl.h>
 #include <libudev.h>
 #include <poll.h>
@@ -31,20 +33,6 @@ namespace {
 constexpr int kMaxReadsPerDrain = 256;
 
 std::string errnoText(int error) { return std::strerror(error); }
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 bool readableNow(int fd) {
     pollfd p{fd, POLLIN, 0};
@@ -154,7 +142,7 @@ private:
     std::string root_;
     std::string dev_;
     std::string tty_;
-    UniqueFd fd_;
+    hublink::FdGuard fd_;
     int rootWd_ = -1;
     int devWd_ = -1;
     int ttyWd_ = -1;
