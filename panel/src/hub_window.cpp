@@ -27,7 +27,8 @@ HubWindow::HubWindow(WindowServices services, std::unique_ptr<HubSource> ownSour
       alerts_(services.alerts ? services.alerts : ownAlerts_.get()),
       commands_(*link_) {}
 
-HubWindow::~HubWindow() = default;
+// A search of new devices uses the window's source: it ends first.
+HubWindow::~HubWindow() { arriving_.waitForFinished(); }
 
 void HubWindow::setUpWindow(WindowParts parts, const std::function<void(SegueRouter&)>& bindSegues) {
     parts_ = std::move(parts);

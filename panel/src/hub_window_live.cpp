@@ -167,7 +167,8 @@ void HubWindow::askArrived(const std::vector<std::string>& now) {
         listArrived(found, now);
     });
     HubSource* source = source_;
-    asking->setFuture(QtConcurrent::run([source, arrived] { return queryPorts(*source, arrived); }));
+    arriving_ = QtConcurrent::run([source, arrived] { return queryPorts(*source, arrived); });
+    asking->setFuture(arriving_);
 }
 
 // New hubs take their place in candidate order.

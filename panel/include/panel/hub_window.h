@@ -4,6 +4,7 @@
 // user-interface definition and hands the shared widgets over.
 #pragma once
 
+#include <QFuture>
 #include <QWidget>
 #include <chrono>
 #include <functional>
@@ -193,6 +194,7 @@ private:
     std::vector<std::string> watched_;  // the candidates a search asked
     bool registryDirty_ = false;
     bool askingArrived_ = false;
+    QFuture<HubList> arriving_;  // new devices being asked; waited for on closing
 };
 
 }  // namespace panel
