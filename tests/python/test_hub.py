@@ -229,3 +229,27 @@ def test_a_hub_that_stops_answering_is_a_timeout(hubsim, tmp_path):
         hub.on(1)
     assert time.monotonic() - start < 3
     assert hub.states[0]  # the command took effect; only its reply was lost
+
+
+def test_a_remote_hub_another_client_holds_is_waited_for(tmp_path):
+    from loopback_rig import SER2NET, Ser2net, rfc2217_export
+    if not os.access(SER2NET, os.X_OK):
+        pytest.skip("ser2net is not installed")
+    with hubtools.VirtualHub() as vhub, \
+            Ser2net(str(tmp_path), lambda port: rfc2217_export(vhub.port, port)) as server:
+        holder = hubtools.Hub(server.url)
+        held = threading.Event()
+
+        def hold():
+            with holder:
+                holder.off(1)
+                held.set()
+                time.sleep(1.0)
+        other = threading.Thread(target=hold)
+        other.start()
+        held.wait(10)
+        start = time.monotonic()
+        hubtools.Hub(server.url).on(2)  # ser2net turns it away until the holder leaves
+        assert time.monotonic() - start > 0.5
+        other.join(10)
+        assert vhub.states[1]

@@ -20,7 +20,7 @@ enum class OpenFault {
 struct OpenFailure {
     std::string path;  // the port as the caller named it
     OpenFault fault = OpenFault::accessDenied;
-    std::string detail{};  // the network's own reason, for `unreachable`
+    std::string detail{};  // the network's own reason (`unreachable`, or `held` by another client)
     bool operator==(const OpenFailure&) const = default;
 };
 

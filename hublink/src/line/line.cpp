@@ -138,7 +138,9 @@ bool CommandClaim::claimRemote(const PortAddress& address, std::chrono::millisec
     NetResult connected;
     std::unique_ptr<NetLine> line = connectTo(address, 9600, wait, connected);
     if (line == nullptr) {
-        failure_ = OpenFailure{url, OpenFault::unreachable, connected.reason};
+        // A busy export is a hub another client holds, as a held local one.
+        const bool busy = address.url && maybeBusy(connected, *address.url);
+        failure_ = OpenFailure{url, busy ? OpenFault::held : OpenFault::unreachable, connected.reason};
         return false;
     }
     binary_ = line->carriesBinary();

@@ -30,7 +30,8 @@ std::string openFaultText(OpenFault fault) {
 }
 
 std::string openFailureText(const OpenFailure& failure) {
-    if (failure.fault == OpenFault::unreachable && !failure.detail.empty()) return failure.path + ": " + failure.detail;
+    // The network's reason says more than the fault's words, busy or not.
+    if (!failure.detail.empty()) return failure.path + ": " + failure.detail;
     return failure.path + ": " + openFaultText(failure.fault);
 }
 
