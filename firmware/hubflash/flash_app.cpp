@@ -92,20 +92,12 @@ struct LoadedImage {
 };
 
 LoadedImage loadImage(const FlashOptions& o) {
-    std::string error;
-    auto bytes = firmware::readFirmwareBytes(o.file, error);
-    if (!bytes) {
-        note(o.file + ": " + error);
-        return {Verdict::InvalidFile, {}, {}};
+    firmware::UpdateImage loaded = firmware::loadUpdateImage(o.file, o.raw, o.key);
+    if (!loaded.ok()) {
+        note(loaded.error);
+        return {loaded.unreadable ? Verdict::InvalidFile : Verdict::IncorrectFile, {}, {}};
     }
-    Bytes image = o.raw ? std::move(*bytes) : firmware::unscramble(*bytes, o.key);
-    auto pid = firmware::productIdOf(image);
-    if (!pid) {
-        note(o.file + ": no product-ID marker in the image" +
-             (o.raw ? std::string() : " (is it scrambled with this key?)"));
-        return {Verdict::IncorrectFile, {}, {}};
-    }
-    return {std::nullopt, std::move(image), *pid};
+    return {std::nullopt, std::move(loaded.image), std::move(loaded.productId)};
 }
 
 // Identifies the hub and compares its product ID with the image's.

@@ -119,6 +119,27 @@ bool isFileSizeBelowThreshold(const std::string& path, std::int64_t threshold,
     return static_cast<std::int64_t>(st.st_size) < threshold;
 }
 
+UpdateImage loadUpdateImage(const std::string& path, bool raw, std::string_view key) {
+    UpdateImage loaded;
+    std::string error;
+    auto bytes = readFirmwareBytes(path, error);
+    if (!bytes) {
+        loaded.error = path + ": " + error;
+        loaded.unreadable = true;
+        return loaded;
+    }
+    Bytes image = raw ? std::move(*bytes) : unscramble(*bytes, key);
+    const auto pid = productIdOf(image);
+    if (!pid) {
+        loaded.error = path + ": no product-ID marker in the image" +
+                       std::string(raw ? "" : " (is it scrambled with this key?)");
+        return loaded;
+    }
+    loaded.image = std::move(image);
+    loaded.productId = *pid;
+    return loaded;
+}
+
 std::optional<Bytes> readFirmwareBytes(const std::string& path, std::string& error) {
     hublink::FdGuard fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st{};

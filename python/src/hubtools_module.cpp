@@ -114,23 +114,17 @@ py::list discover() {
 py::tuple flash(const std::string& port, const std::string& file, std::optional<std::string> password,
                 std::optional<std::string> key, bool raw, std::optional<py::function> progress,
                 bool inLoader) {
-    std::string error;
-    auto bytes = firmware::readFirmwareBytes(file, error);
-    if (!bytes) raise("FirmwareError", file + ": " + error);
     const std::string useKey = key.value_or(firmware::defaultKey());
     if (!raw && !firmware::validKey(useKey)) raise("InvalidArgument", "a key has exactly 13 characters");
-    firmware::Bytes image = raw ? std::move(*bytes) : firmware::unscramble(*bytes, useKey);
-    const auto pid = firmware::productIdOf(image);
-    if (!pid)
-        raise("FirmwareError", file + ": no product-ID marker in the image" +
-                                   std::string(raw ? "" : " (is it scrambled with this key?)"));
+    firmware::UpdateImage loaded = firmware::loadUpdateImage(file, raw, useKey);
+    if (!loaded.ok()) raise("FirmwareError", loaded.error);
     std::atomic<bool> cancel{false};
     std::optional<py::error_already_set> stopped;
     firmware::UpdateStep stage = firmware::UpdateStep::EnteringLoader;
     firmware::UpdateOptions options;
     options.cancel = &cancel;
     options.hubInLoader = inLoader;
-    options.expectedProduct = *pid;
+    options.expectedProduct = loaded.productId;
     options.progress = [&](const firmware::UpdateProgress& p) {
         stage = p.step;
         py::gil_scoped_acquire locked;
@@ -146,7 +140,7 @@ py::tuple flash(const std::string& port, const std::string& file, std::optional<
     firmware::UpdateOutcome outcome;
     {
         py::gil_scoped_release unlocked;
-        outcome = firmware::runUpdate(port, pw, firmware::makeImage(std::move(image)), options);
+        outcome = firmware::runUpdate(port, pw, firmware::makeImage(std::move(loaded.image)), options);
     }
     // What stopped it (Ctrl-C, or the progress callback's exception) goes to
     // the caller with the hub's state, to be raised there.

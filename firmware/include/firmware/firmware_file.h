@@ -69,6 +69,20 @@ bool isFileSizeBelowThreshold(const std::string& path, std::int64_t threshold,
 // returns none and sets `error` to the reason.
 std::optional<Bytes> readFirmwareBytes(const std::string& path, std::string& error);
 
+// A firmware file read for an update: its image (unscrambled with `key`
+// unless `raw`) and the product ID the image names. On failure the image is
+// empty and `error` says why; `unreadable` tells a file that could not be
+// read from one whose image carries no product-ID marker.
+struct UpdateImage {
+    Bytes image;
+    std::string productId;
+    std::string error;
+    bool unreadable = false;
+    bool ok() const { return error.empty(); }
+};
+// `key` must be valid (see validKey) unless `raw`.
+UpdateImage loadUpdateImage(const std::string& path, bool raw, std::string_view key);
+
 // Writes `bytes` to `path`, replacing a regular file there but never
 // following a link; new files are private to the user. Empty on success,
 // else the reason.
